@@ -1,0 +1,56 @@
+#include "platform/qt/qtfile.h"
+
+#include "platform/errors.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace modburn {
+
+namespace {
+
+class QtFile : public IFile {
+public:
+    explicit QtFile(const QString& path) : file_(path) {}
+
+    bool Open() { return file_.open(QIODevice::ReadOnly); }
+
+    std::optional<std::uint8_t> ReadByte() override
+    {
+        char c = 0;
+        if (!file_.isOpen() || !file_.getChar(&c))
+            return std::nullopt;
+        return static_cast<std::uint8_t>(c);
+    }
+    bool Eof() const override { return !file_.isOpen() || file_.atEnd(); }
+    void Close() override { file_.close(); }
+
+private:
+    QFile file_;  // buffered, so byte-wise reads are cheap
+};
+
+}  // namespace
+
+QString QtFileSystem::CurrentDir() const
+{
+    return QDir::toNativeSeparators(QDir::currentPath());
+}
+
+QChar QtFileSystem::Separator() const
+{
+    return QDir::separator();
+}
+
+std::unique_ptr<IFile> QtFileSystem::OpenForRead(const QString& path)
+{
+    auto file = std::make_unique<QtFile>(path);
+    if (!file->Open()) {
+        if (!QFileInfo::exists(path))
+            throw RuntimeError(err::FileNotFound, "File not found");
+        throw RuntimeError(err::FileAccess, "Path/File access error");
+    }
+    return file;
+}
+
+}  // namespace modburn

@@ -1,0 +1,107 @@
+#include "platform/qt/qtsocket.h"
+
+#include "platform/errors.h"
+
+#include <QTcpSocket>
+#include <QUdpSocket>
+
+namespace modburn {
+
+QtSocket::QtSocket(QObject* parent) : QObject(parent) {}
+
+QtSocket::~QtSocket()
+{
+    Close();
+}
+
+void QtSocket::SetProtocol(int protocol)
+{
+    if (protocol != sock::ProtocolTcp && protocol != sock::ProtocolUdp)
+        throw RuntimeError(err::InvalidPropertyValue, "Invalid property value");
+    protocol_ = protocol;
+}
+
+int QtSocket::State() const
+{
+    if (!socket_)
+        return sock::Closed;
+    switch (socket_->state()) {
+    case QAbstractSocket::UnconnectedState:
+        if (socket_->error() == QAbstractSocket::RemoteHostClosedError)
+            return sock::Closing;  // the peer hung up; only a close of ours ends it
+        return socket_->error() == QAbstractSocket::UnknownSocketError ? sock::Closed : sock::Error;
+    case QAbstractSocket::HostLookupState:
+        return sock::ResolvingHost;
+    case QAbstractSocket::ConnectingState:
+        return sock::Connecting;
+    case QAbstractSocket::ConnectedState:
+        return sock::Connected;
+    case QAbstractSocket::BoundState:
+        return sock::Open;
+    case QAbstractSocket::ListeningState:
+        return sock::Listening;
+    case QAbstractSocket::ClosingState:
+        return sock::Closing;
+    }
+    return sock::Error;
+}
+
+void QtSocket::Close()
+{
+    if (!socket_)
+        return;
+    // Hand what was sent to the system before the socket goes, like a close
+    // of the control does; unread input is dropped.
+    socket_->disconnect(this);
+    if (socket_->state() == QAbstractSocket::ConnectedState)
+        socket_->flush();
+    socket_->abort();
+    socket_.reset();
+}
+
+void QtSocket::Connect()
+{
+    if (socket_ && socket_->state() != QAbstractSocket::UnconnectedState)
+        throw RuntimeError(err::SocketInvalidOperation, "Invalid operation at current state");
+    Close();
+    if (protocol_ == sock::ProtocolUdp)
+        socket_ = std::make_unique<QUdpSocket>();
+    else
+        socket_ = std::make_unique<QTcpSocket>();
+    connect(socket_.get(), &QAbstractSocket::readyRead, this, &QtSocket::OnReadyRead);
+    if (protocol_ == sock::ProtocolTcp) {
+        // Frames are small and answered one at a time: never hold one back.
+        connect(socket_.get(), &QAbstractSocket::connected, this,
+                [this] { socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1); });
+    }
+    if (localPort_ != 0)
+        socket_->bind(QHostAddress::Any, static_cast<quint16>(localPort_));
+    socket_->connectToHost(remoteHost_, static_cast<quint16>(remotePort_));
+}
+
+void QtSocket::SendData(const std::array<std::uint8_t, 1>& data)
+{
+    // QAbstractSocket::write() only returns -1 here; the caller must see an error.
+    if (!socket_ || socket_->state() != QAbstractSocket::ConnectedState ||
+        socket_->write(reinterpret_cast<const char*>(data.data()), 1) != 1) {
+        throw RuntimeError(err::SocketBadState,
+                           "Wrong protocol or connection state for the requested transaction or request");
+    }
+}
+
+std::vector<std::uint8_t> QtSocket::GetData()
+{
+    if (!socket_)
+        return {};
+    const QByteArray bytes = socket_->readAll();
+    return {bytes.begin(), bytes.end()};
+}
+
+void QtSocket::OnReadyRead()
+{
+    const qint64 available = socket_->bytesAvailable();
+    if (available > 0 && onData_)
+        onData_(static_cast<std::int32_t>(available));
+}
+
+}  // namespace modburn

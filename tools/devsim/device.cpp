@@ -1,0 +1,469 @@
+#include "device.h"
+
+#include <algorithm>
+#include <fstream>
+
+#include "frame/frame.h"
+
+namespace modburn::devsim {
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+namespace fr = modburn::frame;
+
+constexpr int LastModulePage = fr::ModulePages - 1;
+
+bool IsUpperHex(std::uint8_t c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
+
+unsigned HexValue(std::uint8_t c)
+{
+    return c <= '9' ? static_cast<unsigned>(c - '0') : static_cast<unsigned>(c - 'A' + 10);
+}
+
+bool AllUpperHex(const Bytes& f, std::size_t from, std::size_t to)  // [from, to)
+{
+    for (std::size_t i = from; i < to; ++i) {
+        if (!IsUpperHex(f[i]))
+            return false;
+    }
+    return true;
+}
+
+// Value of `width` upper-case digits at pos, or -1 when any of them is not one.
+long long ParseHex(const Bytes& f, std::size_t pos, std::size_t width)
+{
+    if (pos + width > f.size())
+        return -1;
+    long long value = 0;
+    for (std::size_t i = pos; i < pos + width; ++i) {
+        if (!IsUpperHex(f[i]))
+            return -1;
+        value = value * 16 + HexValue(f[i]);
+    }
+    return value;
+}
+
+std::uint8_t XorOf(const Bytes& f, std::size_t from, std::size_t to)  // [from, to)
+{
+    std::uint8_t x = 0;
+    for (std::size_t i = from; i < to && i < f.size(); ++i)
+        x ^= f[i];
+    return x;
+}
+
+void AppendText(Bytes& out, const std::string& text)
+{
+    out.insert(out.end(), text.begin(), text.end());
+}
+
+std::string HexBytes(const Bytes& bytes)
+{
+    std::string text;
+    for (std::uint8_t b : bytes) {
+        if (!text.empty())
+            text += ' ';
+        text += fr::Hex(b, 2);
+    }
+    return text;
+}
+
+// A command letter as readable text even when it is a control byte.
+std::string Letter(std::uint8_t c)
+{
+    if (c >= 0x20 && c < 0x7F)
+        return std::string("'") + static_cast<char>(c) + "'";
+    return "0x" + fr::Hex(c, 2);
+}
+
+bool HasHeader(const Bytes& f, char command, char qualifier)
+{
+    return f.size() >= 4 && f[0] == fr::STX && f[1] == fr::Lead && f[2] == command &&
+           f[3] == qualifier;
+}
+
+}  // namespace
+
+Device::Device(Options options) : options_(std::move(options)), dropsLeft_(options_.dropPageReplies)
+{
+    flash_.fill(0xFF);
+}
+
+const std::array<std::uint8_t, ModuleFlashSize>& Device::Flash() const
+{
+    return flash_;
+}
+
+bool Device::HasFontPage(int page) const
+{
+    return fontPages_.count(page) != 0;
+}
+
+std::array<std::uint8_t, 256> Device::FontPage(int page) const
+{
+    auto it = fontPages_.find(page);
+    if (it == fontPages_.end())
+        return {};
+    return it->second;
+}
+
+std::size_t Device::FontPageCount() const
+{
+    return fontPages_.size();
+}
+
+std::uint32_t Device::FontSum(int firstPage, int lastPage) const
+{
+    std::uint32_t sum = 0;
+    if (lastPage < firstPage)
+        return sum;
+    for (auto it = fontPages_.lower_bound(firstPage); it != fontPages_.end() && it->first <= lastPage;
+         ++it) {
+        for (std::uint8_t b : it->second)
+            sum += b;  // wraps at 32 bits like the device's counter
+    }
+    return sum;
+}
+
+const Options& Device::GetOptions() const
+{
+    return options_;
+}
+
+const Counters& Device::Stats() const
+{
+    return stats_;
+}
+
+void Device::Log(const std::string& line) const
+{
+    if (transcript)
+        transcript(line);
+}
+
+std::vector<Action> Device::Handle(const std::vector<std::uint8_t>& frame)
+{
+    if (frame.size() < 4 || frame[0] != fr::STX || frame[1] != fr::Lead) {
+        Log("<- not a frame (" + std::to_string(frame.size()) + " bytes, no reply)");
+        return {};
+    }
+    switch (Session::FrameLength(frame[2], frame[3])) {
+    case fr::PageFrameLen:
+        return HandlePage(frame);
+    case fr::FontPageFrameLen:
+        return HandleFontPage(frame);
+    case fr::CheckFrameLen:
+        return HandleCheck(frame);
+    default:
+        return HandleShort(frame);
+    }
+}
+
+std::vector<Action> Device::HandleShort(const std::vector<std::uint8_t>& f)
+{
+    const std::string letters = Letter(f[2]) + "," + Letter(f[3]);
+    if (f.size() != fr::ShortFrameLen || f[4] != fr::ETX) {
+        ++stats_.malformedShortFrames;
+        Log("<- short frame " + letters + " without ETX (no reply)");
+        return {};
+    }
+    const Action ack{options_.replyDelayMs, {AckByte}, false};
+    if (f[3] == fr::QualModule) {
+        switch (f[2]) {
+        case fr::CmdBurnEnable:
+            ++stats_.burnEnables;
+            if (stats_.silentBurnEnables < options_.silentBurnEnables) {
+                ++stats_.silentBurnEnables;
+                Log("<- burn-enable (silent " + std::to_string(stats_.silentBurnEnables) + " of " +
+                    std::to_string(options_.silentBurnEnables) + ", no reply)");
+                return {};
+            }
+            Log("<- burn-enable -> 06");
+            return {ack};
+        case fr::CmdSearch:
+            ++stats_.searches;
+            Log("<- search -> 06");
+            return {ack};
+        case fr::CmdErase: {
+            ++stats_.erases;
+            flash_.fill(0xFF);
+            Log("<- erase -> 06");
+            Action done = ack;
+            done.delayMs += options_.eraseMs;
+            return {done};
+        }
+        default:
+            break;
+        }
+    }
+    ++stats_.unknownCommands;
+    Log("<- unknown command " + letters + " (no reply)");
+    return {};
+}
+
+std::vector<Action> Device::HandlePage(const std::vector<std::uint8_t>& f)
+{
+    constexpr std::size_t etxPos = fr::PageFrameLen - 2;
+    constexpr std::size_t sumPos = fr::PageFrameLen - 1;
+
+    // Known whenever its two digits are, so refusals can still name the page.
+    const long long parsed = ParseHex(f, 4, 2);
+    const int page = static_cast<int>(parsed);
+
+    std::string reason;
+    if (f.size() != fr::PageFrameLen || !HasHeader(f, fr::CmdWrite, fr::QualModule) ||
+        f[etxPos] != fr::ETX)
+        reason = "bad layout";
+    else if (!AllUpperHex(f, 4, etxPos))
+        reason = "bad digits";
+    else if (page > LastModulePage)
+        reason = "bad page";
+    else if (f[sumPos] != XorOf(f, 1, etxPos))
+        reason = "bad checksum";
+    else if (options_.rejectPages.count(page) != 0)
+        reason = "refused";
+    const bool ok = reason.empty();
+
+    std::string line = "<- page " + (page >= 0 ? fr::Hex(static_cast<std::uint32_t>(page), 2) : "??");
+    line += ok ? " ok" : " " + reason;
+
+    int delay = options_.replyDelayMs;
+    if (ok) {
+        const std::size_t base = static_cast<std::size_t>(page) * fr::ModulePageSize;
+        for (std::size_t i = 0; i < fr::ModulePageSize; ++i)
+            flash_[base + i] = static_cast<std::uint8_t>(ParseHex(f, 6 + 2 * i, 2));
+        ++stats_.pagesAccepted;
+        ++stats_.pageWrites[page];
+        delay += options_.pageWriteMs;
+    } else {
+        ++stats_.pagesRejected;
+    }
+
+    // The module reports its lock bytes after the last page and after any refusal.
+    const bool sendLocks = !ok || page == LastModulePage;
+    const Bytes reply{ok ? fr::PageAcceptedByte : NakByte};
+    const Bytes locks(options_.lockBytes.begin(), options_.lockBytes.end());
+
+    bool dropped = false;
+    if (page >= 0) {
+        auto it = dropsLeft_.find(page);
+        if (it != dropsLeft_.end() && it->second > 0) {
+            --it->second;
+            dropped = true;
+        }
+    }
+
+    std::vector<Action> actions;
+    if (dropped) {
+        ++stats_.pageRepliesDropped;
+        line += " -> reply dropped";
+    } else {
+        line += " -> " + HexBytes(reply);
+        if (sendLocks) {
+            ++stats_.lockReplies;
+            line += ", locks " + HexBytes(locks);
+        }
+        if (sendLocks && options_.coalesceLock) {
+            Bytes both = reply;
+            both.insert(both.end(), locks.begin(), locks.end());
+            actions.push_back({delay, both, false});
+        } else {
+            actions.push_back({delay, reply, false});
+            if (sendLocks)
+                actions.push_back({options_.lockDelayMs, locks, false});
+        }
+    }
+
+    if (page == LastModulePage && !options_.flashOut.empty())
+        line += WriteFlashFile() ? ", flash saved" : ", flash save failed";
+
+    if (page >= 0 && page == options_.closeAfterPage && !closedAfterPage_) {
+        closedAfterPage_ = true;
+        ++stats_.closes;
+        line += ", close";
+        if (actions.empty())
+            actions.push_back({delay, {}, true});
+        else
+            actions.back().close = true;
+    }
+    Log(line);
+    return actions;
+}
+
+std::vector<Action> Device::HandleFontPage(const std::vector<std::uint8_t>& f)
+{
+    constexpr std::size_t dataPos = 8;
+    constexpr std::size_t sumPos = fr::FontPageFrameLen - 3;
+    constexpr std::size_t etxPos = fr::FontPageFrameLen - 1;
+
+    const long long page = ParseHex(f, 4, 4);
+    std::string reason;
+    if (f.size() != fr::FontPageFrameLen || !HasHeader(f, fr::CmdWrite, fr::QualFont) ||
+        f[etxPos] != fr::ETX)
+        reason = "bad layout";
+    else if (!AllUpperHex(f, 4, etxPos))
+        reason = "bad digits";
+    else if (page > MaxFontPage)
+        reason = "bad page";
+    else if (ParseHex(f, sumPos, 2) != XorOf(f, 1, sumPos))
+        reason = "bad checksum";
+    const bool ok = reason.empty();
+
+    std::string line =
+        "<- font page " + (page >= 0 ? fr::Hex(static_cast<std::uint32_t>(page), 4) : "????");
+    int delay = options_.replyDelayMs;
+    if (ok) {
+        std::array<std::uint8_t, fr::FontPageSize> data{};
+        for (std::size_t i = 0; i < data.size(); ++i)
+            data[i] = static_cast<std::uint8_t>(ParseHex(f, dataPos + 2 * i, 2));
+        const int p = static_cast<int>(page);
+        if (options_.corruptFontPages.count(p) != 0) {
+            data[0] ^= 0x01;  // any single changed byte moves the sum
+            line += " ok (stored corrupted)";
+        } else {
+            line += " ok";
+        }
+        fontPages_[p] = data;
+        ++stats_.fontPagesAccepted;
+        delay += options_.fontPageWriteMs;
+    } else {
+        ++stats_.fontPagesRejected;
+        line += " " + reason + " -> ER";
+    }
+
+    Bytes reply{fr::STX, static_cast<std::uint8_t>(fr::Lead), static_cast<std::uint8_t>(fr::CmdWrite)};
+    AppendText(reply, ok ? "OK" : "ER");
+    AppendText(reply, fr::Hex(XorOf(reply, 1, 5), 2));
+    reply.push_back(fr::ETX);
+    Log(line);
+    return {{delay, reply, false}};
+}
+
+std::vector<Action> Device::HandleCheck(const std::vector<std::uint8_t>& f)
+{
+    constexpr std::size_t sumPos = fr::CheckFrameLen - 3;
+    constexpr std::size_t etxPos = fr::CheckFrameLen - 1;
+    const std::uint8_t qualifier = f[3];
+    const std::string what = qualifier == fr::QualChecksum ? "checksum check" : "download check";
+
+    bool ok = f.size() == fr::CheckFrameLen && HasHeader(f, fr::CmdCheck, static_cast<char>(qualifier)) &&
+              f[etxPos] == fr::ETX && AllUpperHex(f, 4, etxPos) &&
+              ParseHex(f, sumPos, 2) == XorOf(f, 1, sumPos);
+
+    Bytes reply{fr::STX, static_cast<std::uint8_t>(fr::CmdCheck), qualifier};
+    // Echo the page digits as received; they only label the answer.
+    for (std::size_t i = 4; i < 12; ++i)
+        reply.push_back(i < f.size() ? f[i] : '-');
+
+    std::string line = "<- " + what;
+    if (ok) {
+        const long long first = ParseHex(f, 4, 4);
+        const long long last = ParseHex(f, 8, 4);
+        const std::string sum = fr::Hex(FontSum(static_cast<int>(first), static_cast<int>(last)), 8);
+        AppendText(reply, sum);
+        line += " " + std::string(f.begin() + 4, f.begin() + 8) + ".." +
+                std::string(f.begin() + 8, f.begin() + 12) + " sum " +
+                std::string(f.begin() + 12, f.begin() + 20) + " -> " + sum;
+        ++(qualifier == fr::QualChecksum ? stats_.checksumChecks : stats_.downloadChecks);
+    } else {
+        AppendText(reply, "--------");  // never equal to digits the tool sent
+        line += " malformed -> --------";
+        ++stats_.malformedChecks;
+    }
+    AppendText(reply, fr::Hex(XorOf(reply, 1, reply.size()), 2));
+    reply.push_back(fr::ETX);
+    Log(line);
+    return {{options_.replyDelayMs, reply, false}};
+}
+
+bool Device::WriteFlashFile()
+{
+    std::ofstream out(options_.flashOut, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(flash_.data()), static_cast<std::streamsize>(flash_.size()));
+    out.close();
+    if (!out)
+        return false;
+    ++stats_.flashWrites;
+    return true;
+}
+
+Session::Session(Device& device) : device_(device) {}
+
+int Session::FrameLength(std::uint8_t command, std::uint8_t qualifier)
+{
+    if (command == fr::CmdWrite && qualifier == fr::QualModule)
+        return fr::PageFrameLen;
+    if (command == fr::CmdWrite && qualifier == fr::QualFont)
+        return fr::FontPageFrameLen;
+    if (command == fr::CmdCheck && (qualifier == fr::QualFont || qualifier == fr::QualChecksum))
+        return fr::CheckFrameLen;
+    return fr::ShortFrameLen;
+}
+
+std::size_t Session::Pending() const
+{
+    return buffer_.size();
+}
+
+std::size_t Session::Discarded() const
+{
+    return discarded_;
+}
+
+bool Session::Closed() const
+{
+    return closed_;
+}
+
+std::vector<Action> Session::Feed(std::span<const std::uint8_t> bytes)
+{
+    std::vector<Action> out;
+    if (closed_)
+        return out;
+    buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+
+    std::size_t pos = 0;
+    while (!closed_) {
+        while (pos < buffer_.size() && buffer_[pos] != fr::STX) {
+            ++pos;
+            ++discarded_;
+        }
+        const std::size_t avail = buffer_.size() - pos;
+        if (avail < 2)
+            break;
+        if (buffer_[pos + 1] != fr::Lead) {
+            ++pos;
+            ++discarded_;
+            continue;
+        }
+        if (avail < 4)
+            break;
+        // Take exactly the implied length: a page frame's raw checksum may be an STX.
+        const auto len = static_cast<std::size_t>(FrameLength(buffer_[pos + 2], buffer_[pos + 3]));
+        if (avail < len)
+            break;
+        const Bytes frame(buffer_.begin() + static_cast<std::ptrdiff_t>(pos),
+                          buffer_.begin() + static_cast<std::ptrdiff_t>(pos + len));
+        for (Action& a : device_.Handle(frame)) {
+            closed_ = closed_ || a.close;
+            out.push_back(std::move(a));
+        }
+        if (len == fr::ShortFrameLen && frame[4] != fr::ETX) {
+            ++pos;  // not a frame after all: look again right after its STX
+            ++discarded_;
+        } else {
+            pos += len;
+        }
+    }
+    if (closed_) {
+        buffer_.clear();
+        return out;
+    }
+    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(pos));
+    return out;
+}
+
+}  // namespace modburn::devsim

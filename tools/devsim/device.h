@@ -1,0 +1,133 @@
+#pragma once
+
+// The simulated print-driver module as seen over the wire.
+// Standard C++ only and free of time: replies come back as actions with
+// delays, so a test can play the device on a fake socket with a virtual clock.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace modburn::devsim {
+
+inline constexpr std::uint8_t AckByte = 0x06;   // short commands
+inline constexpr std::uint8_t NakByte = 0x15;   // malformed or refused module page
+inline constexpr int ModuleFlashSize = 8192;
+inline constexpr int MaxFontPage = 32767;
+inline constexpr int FontReplyLen = 8;
+inline constexpr int CheckReplyLen = 22;
+
+struct Options {
+    std::array<std::uint8_t, 3> lockBytes{0xAF, 0xDC, 0xCC};
+    int silentBurnEnables = 0;            // the first N 'P','Q' frames get no reply
+    std::set<int> rejectPages;            // module pages answered 0x15 every time (nothing stored)
+    std::map<int, int> dropPageReplies;   // page -> times its reply (and lock bytes) are dropped; data still stored
+    int closeAfterPage = -1;              // close the connection right after replying to this page (first time only)
+    int replyDelayMs = 0;                 // added before every reply
+    int pageWriteMs = 0;                  // module page write time
+    int eraseMs = 0;                      // module erase time
+    int fontPageWriteMs = 0;              // font page write time
+    int lockDelayMs = 20;                 // gap between a page reply and the lock bytes
+    bool coalesceLock = false;            // lock bytes in the same write as the page reply
+    std::set<int> corruptFontPages;       // stored with one byte altered, so a check of that range fails
+    std::string flashOut;                 // when non-empty: write the module flash to this file after page 127
+};
+
+struct Action {
+    int delayMs = 0;                      // counted from the previous action of the same connection
+    std::vector<std::uint8_t> bytes;      // one write
+    bool close = false;                   // close the connection after the write
+};
+
+struct Counters {
+    int burnEnables = 0;                  // all 'P','Q' frames, silent ones included
+    int silentBurnEnables = 0;
+    int searches = 0;
+    int erases = 0;
+    int pagesAccepted = 0;
+    int pagesRejected = 0;                // any module page frame answered 0x15
+    int pageRepliesDropped = 0;
+    int lockReplies = 0;                  // lock byte triples sent
+    int fontPagesAccepted = 0;
+    int fontPagesRejected = 0;
+    int downloadChecks = 0;
+    int checksumChecks = 0;
+    int malformedChecks = 0;
+    int unknownCommands = 0;
+    int malformedShortFrames = 0;         // 5-byte frames without their ETX
+    int closes = 0;
+    int flashWrites = 0;                  // times the flash-out file was written
+    std::map<int, int> pageWrites;        // module page -> accepted writes
+};
+
+// The device itself: one per simulator, shared by all connections.
+class Device {
+public:
+    explicit Device(Options options = {});
+
+    // One complete candidate frame, as cut by a Session. Any bytes are safe.
+    std::vector<Action> Handle(const std::vector<std::uint8_t>& frame);
+
+    // Starts out erased (all 0xFF), like a blank part.
+    const std::array<std::uint8_t, ModuleFlashSize>& Flash() const;
+    bool HasFontPage(int page) const;
+    std::array<std::uint8_t, 256> FontPage(int page) const;  // zero if absent
+    std::size_t FontPageCount() const;
+    // Arithmetic sum of every stored byte of pages first..last; pages never
+    // written count 0, and last < first is an empty range.
+    std::uint32_t FontSum(int firstPage, int lastPage) const;
+
+    const Options& GetOptions() const;
+    const Counters& Stats() const;
+
+    // One line per received frame when set.
+    std::function<void(const std::string&)> transcript;
+
+private:
+    std::vector<Action> HandleShort(const std::vector<std::uint8_t>& frame);
+    std::vector<Action> HandlePage(const std::vector<std::uint8_t>& frame);
+    std::vector<Action> HandleFontPage(const std::vector<std::uint8_t>& frame);
+    std::vector<Action> HandleCheck(const std::vector<std::uint8_t>& frame);
+    void Log(const std::string& line) const;
+    bool WriteFlashFile();
+
+    Options options_;
+    std::map<int, int> dropsLeft_;
+    bool closedAfterPage_ = false;
+    std::array<std::uint8_t, ModuleFlashSize> flash_{};
+    std::map<int, std::array<std::uint8_t, 256>> fontPages_;
+    Counters stats_;
+};
+
+// One connection: cuts its byte stream into frames and hands them to the device.
+class Session {
+public:
+    explicit Session(Device& device);
+
+    std::vector<Action> Feed(std::span<const std::uint8_t> bytes);
+
+    // Bytes held back waiting for the rest of a frame.
+    std::size_t Pending() const;
+    // Bytes thrown away while looking for a frame start.
+    std::size_t Discarded() const;
+    // True once an action closed the connection; later bytes are ignored.
+    bool Closed() const;
+
+    // Frame length implied by the command and qualifier letters.
+    static int FrameLength(std::uint8_t command, std::uint8_t qualifier);
+
+private:
+    Device& device_;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t discarded_ = 0;
+    bool closed_ = false;
+};
+
+}  // namespace modburn::devsim

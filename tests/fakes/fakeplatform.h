@@ -1,0 +1,178 @@
+#pragma once
+
+// Fake platform parts on a virtual clock, for deterministic tests of the logic.
+
+#include "virtualclock.h"
+
+#include "platform/eventqueue.h"
+#include "platform/file.h"
+#include "platform/progressbar.h"
+#include "platform/serialport.h"
+#include "platform/socket.h"
+#include "platform/statusbar.h"
+#include "platform/timer.h"
+
+#include <QMap>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace modburn::fake {
+
+class FakeEventQueue : public IEventQueue {
+public:
+    explicit FakeEventQueue(VirtualClock& clock) : clock_(clock) {}
+
+    void DoEvents() override;
+    // Runs what is due now, or else jumps to the next scheduled event. A wait
+    // past `limitMs` of virtual time means a test that never ends: it throws.
+    void WaitEvents() override;
+
+    int doEventsCalls = 0;
+    int waitEventsCalls = 0;
+    std::int64_t limitMs = 24LL * 3600 * 1000;
+
+private:
+    VirtualClock& clock_;
+};
+
+class FakeTimer : public ITimer {
+public:
+    explicit FakeTimer(VirtualClock& clock) : clock_(clock) {}
+    ~FakeTimer() override;
+
+    bool Enabled() const override { return enabled_; }
+    void SetEnabled(bool enabled) override;
+    int Interval() const override { return interval_; }
+    void SetInterval(int milliseconds) override;
+    void SetTickHandler(std::function<void()> handler) override { onTick_ = std::move(handler); }
+
+    int ticks = 0;
+
+private:
+    void Arm();
+    void Disarm();
+
+    VirtualClock& clock_;
+    bool enabled_ = false;
+    int interval_ = 0;
+    std::optional<VirtualClock::EventId> pending_;
+    std::function<void()> onTick_;
+};
+
+// A socket whose peer is the test: what the link sends is recorded (and handed
+// to `onByteSent`), and the test schedules what arrives.
+class FakeSocket : public ISocket {
+public:
+    explicit FakeSocket(VirtualClock& clock) : clock_(clock) {}
+    ~FakeSocket() override;
+
+    int Protocol() const override { return protocol_; }
+    void SetProtocol(int protocol) override { protocol_ = protocol; }
+    int LocalPort() const override { return localPort_; }
+    void SetLocalPort(int port) override { localPort_ = port; }
+    QString RemoteHost() const override { return remoteHost_; }
+    void SetRemoteHost(const QString& host) override { remoteHost_ = host; }
+    int RemotePort() const override { return remotePort_; }
+    void SetRemotePort(int port) override { remotePort_ = port; }
+    int State() const override { return state_; }
+
+    void Close() override;
+    void Connect() override;
+    void SendData(const std::array<std::uint8_t, 1>& data) override;
+    std::vector<std::uint8_t> GetData() override;
+    void SetDataArrivalHandler(DataArrivalHandler handler) override { onData_ = std::move(handler); }
+
+    // Bytes arrive in one delivery `delayMs` from now, if still connected then.
+    void Deliver(std::vector<std::uint8_t> bytes, std::int64_t delayMs = 0);
+    // The peer hangs up `delayMs` from now.
+    void HangUp(std::int64_t delayMs = 0);
+
+    // How the peer takes a connect: accept after a delay, or never answer.
+    bool acceptConnect = true;
+    std::int64_t connectDelayMs = 1;
+
+    std::vector<std::uint8_t> sent;   // every byte the link sent, in order
+    int sendCalls = 0;
+    int closeCalls = 0;
+    int connectCalls = 0;
+    std::vector<std::int64_t> connectTimes;
+    std::function<void(std::uint8_t)> onByteSent;
+
+private:
+    VirtualClock& clock_;
+    int protocol_ = sock::ProtocolTcp;
+    int localPort_ = 0;
+    QString remoteHost_;
+    int remotePort_ = 0;
+    int state_ = sock::Closed;
+    unsigned connection_ = 0;  // deliveries belong to the connection they were made on
+    std::vector<std::uint8_t> inbound_;
+    std::vector<VirtualClock::EventId> scheduled_;
+    DataArrivalHandler onData_;
+};
+
+// The serial-port control, with error numbers to raise on request.
+class FakeSerialPort : public ISerialPort {
+public:
+    bool PortOpen() const override { return open_; }
+    void SetPortOpen(bool open) override;
+    int InBufferCount() const override { return 0; }
+    void SetInBufferCount(int count) override;
+
+    int failOpenWith = 0;        // error number raised by the next PortOpen write
+    int failClearWith = 0;       // error number raised by the next InBufferCount write
+    bool open_ = false;
+    int closeCalls = 0;
+    int clearCalls = 0;
+};
+
+class FakeStatusBar : public IStatusBar {
+public:
+    explicit FakeStatusBar(int panels = 2) : texts_(panels) {}
+
+    int PanelCount() const override { return static_cast<int>(texts_.size()); }
+    QString PanelText(int panel) const override { return texts_.at(panel - FirstPanel); }
+    void SetPanelText(int panel, const QString& text) override { texts_[panel - FirstPanel] = text; }
+    void SetPanelClickHandler(std::function<void(int)> handler) override { onClick_ = std::move(handler); }
+    void Click(int panel) { if (onClick_) onClick_(panel); }
+
+private:
+    QStringList texts_;
+    std::function<void(int)> onClick_;
+};
+
+class FakeProgressBar : public IProgressBar {
+public:
+    float Min() const override { return min_; }
+    void SetMin(float value) override { min_ = value; }
+    float Max() const override { return max_; }
+    void SetMax(float value) override { max_ = value; }
+    float Value() const override { return value_; }
+    void SetValue(float value) override { value_ = value; history.push_back(value); }
+
+    std::vector<float> history;
+
+private:
+    float min_ = 0, max_ = 100, value_ = 0;
+};
+
+// Files held in memory under a fixed working directory.
+class FakeFileSystem : public IFileSystem {
+public:
+    QString CurrentDir() const override { return dir; }
+    QChar Separator() const override { return u'/'; }
+    std::unique_ptr<IFile> OpenForRead(const QString& path) override;
+
+    void Put(const QString& name, std::vector<std::uint8_t> bytes) { files[InCurrentDir(name)] = std::move(bytes); }
+
+    QString dir = QStringLiteral("/fake/work");
+    QMap<QString, std::vector<std::uint8_t>> files;
+    QStringList opened;
+    int openFiles = 0;  // opened and not yet closed
+    int bytesRead = 0;
+};
+
+}  // namespace modburn::fake

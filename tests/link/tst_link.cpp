@@ -1,0 +1,416 @@
+#include "fakedevice.h"
+#include "fakeplatform.h"
+#include "errorof.h"
+
+#include "link/link.h"
+#include "platform/errors.h"
+
+#include <QtTest>
+
+using namespace modburn;
+using namespace modburn::fake;
+
+namespace {
+
+// A window's worth of link parts on a virtual clock, loaded at time 0.
+struct Rig {
+    VirtualClock clock;
+    FakeEventQueue events{clock};
+    FakeSocket tcp{clock};
+    FakeSocket udp{clock};
+    FakeTimer timer1{clock};
+    FakeTimer timer4{clock};
+    Link link{tcp, udp, timer1, timer4, events};
+
+    Rig()
+    {
+        link.SetUpSockets();
+        link.RunEnable = FlagTrue;
+        link.StartTimers();
+    }
+
+    // Connected without the open sequence, for tests of the exchange alone.
+    void Connected()
+    {
+        tcp.Connect();
+        clock.AdvanceTo(clock.Now() + tcp.connectDelayMs);
+        QCOMPARE(tcp.State(), sock::Connected);
+    }
+
+    void Frame(std::initializer_list<int> bytes)
+    {
+        std::size_t i = 0;
+        for (int b : bytes)
+            link.SendBuf[i++] = static_cast<std::int16_t>(b);
+    }
+};
+
+
+}  // namespace
+
+class LinkTest : public QObject {
+    Q_OBJECT
+private slots:
+    void silentDeviceTimesOutWithoutSpinning();
+    void replySplitOverTwoArrivals();
+    void longerReplyIsStoredWhole();
+    void replyAndTimeOutOnTheSamePassCountAsTimeOut();
+    void byteBetweenWaitsIsDroppedByTheNextWait();
+    void rawBytesArriveUnchanged();
+    void byteBeyondTheBufferIsDropped();
+    void downLoadSendsOneByteAtATime();
+    void downLoadStopsAtABadElement_data();
+    void downLoadStopsAtABadElement();
+    void sendOnAClosedLinkFails();
+    void udpArrivalIsDiscarded();
+    void openTrimsAndConnects();
+    void settlingWaitLastsOneTimer1Interval_data();
+    void settlingWaitLastsOneTimer1Interval();
+    void connectWaitEndsAtTheNextTimer4Tick();
+    void badPortTextFailsBeforeConnecting_data();
+    void badPortTextFailsBeforeConnecting();
+    void closingEndsEveryWait_data();
+    void closingEndsEveryWait();
+    void exchangesWithTheSimulatedDevice();
+};
+
+void LinkTest::silentDeviceTimesOutWithoutSpinning()
+{
+    Rig rig;
+    rig.Connected();
+    rig.link.RecBuf[0] = 0x77;
+    const auto start = rig.clock.Now();
+    const int waitsBefore = rig.events.waitEventsCalls;
+
+    QCOMPARE(rig.link.GetSerialData(500, 1), FlagTrue);
+
+    QCOMPARE(rig.clock.Now() - start, 500);
+    QCOMPARE(rig.link.RecCount, std::int16_t(0));
+    QCOMPARE(int(rig.link.RecBuf[0]), 0);
+    QVERIFY(!rig.timer1.Enabled());
+    QCOMPARE(rig.timer1.Interval(), 500);
+    // One sleep until the tick, not a busy loop of yields.
+    QCOMPARE(rig.events.waitEventsCalls - waitsBefore, 1);
+}
+
+void LinkTest::replySplitOverTwoArrivals()
+{
+    Rig rig;
+    rig.Connected();
+    const auto start = rig.clock.Now();
+    rig.tcp.Deliver({0x11}, 100);
+    rig.tcp.Deliver({0x22, 0x33}, 250);
+
+    QCOMPARE(rig.link.GetSerialData(5000, 3), FlagFalse);
+
+    QCOMPARE(rig.clock.Now() - start, 250);
+    QCOMPARE(rig.link.RecCount, std::int16_t(3));
+    QCOMPARE(int(rig.link.RecBuf[0]), 0x11);
+    QCOMPARE(int(rig.link.RecBuf[2]), 0x33);
+    QVERIFY(!rig.timer1.Enabled());
+}
+
+void LinkTest::longerReplyIsStoredWhole()
+{
+    Rig rig;
+    rig.Connected();
+    rig.tcp.Deliver({1, 2, 3, 4}, 10);
+    QCOMPARE(rig.link.GetSerialData(500, 1), FlagFalse);
+    QCOMPARE(rig.link.RecCount, std::int16_t(4));
+    QCOMPARE(int(rig.link.RecBuf[3]), 4);
+}
+
+void LinkTest::replyAndTimeOutOnTheSamePassCountAsTimeOut()
+{
+    Rig rig;
+    rig.Connected();
+    rig.tcp.Deliver({0x05}, 500);
+    QCOMPARE(rig.link.GetSerialData(500, 1), FlagTrue);
+    QCOMPARE(rig.link.RecCount, std::int16_t(1));
+}
+
+void LinkTest::byteBetweenWaitsIsDroppedByTheNextWait()
+{
+    Rig rig;
+    rig.Connected();
+    rig.tcp.Deliver({0x42}, 5);
+    rig.clock.AdvanceTo(rig.clock.Now() + 10);
+    // Appended even though no wait runs...
+    QCOMPARE(rig.link.RecCount, std::int16_t(1));
+    QCOMPARE(int(rig.link.RecBuf[0]), 0x42);
+    // ...and gone once the next wait starts.
+    QCOMPARE(rig.link.GetSerialData(500, 1), FlagTrue);
+    QCOMPARE(rig.link.RecCount, std::int16_t(0));
+    QCOMPARE(int(rig.link.RecBuf[0]), 0);
+}
+
+void LinkTest::rawBytesArriveUnchanged()
+{
+    Rig rig;
+    rig.Connected();
+    rig.tcp.Deliver({0xAF, 0xDC, 0xCC, 0x00, 0x02, 0x03}, 1);
+    QCOMPARE(rig.link.GetSerialData(5000, 6), FlagFalse);
+    const std::array<std::uint8_t, 6> expected{0xAF, 0xDC, 0xCC, 0x00, 0x02, 0x03};
+    QVERIFY(std::equal(expected.begin(), expected.end(), rig.link.RecBuf.begin()));
+}
+
+void LinkTest::byteBeyondTheBufferIsDropped()
+{
+    Rig rig;
+    rig.Connected();
+    std::vector<std::uint8_t> flood(600);
+    for (std::size_t i = 0; i < flood.size(); ++i)
+        flood[i] = static_cast<std::uint8_t>(i);
+    rig.tcp.Deliver(flood, 1);
+    rig.tcp.Deliver({0xEE}, 2);
+
+    QCOMPARE(rig.link.GetSerialData(500, 549), FlagFalse);
+    QCOMPARE(rig.link.RecCount, std::int16_t(549));
+    QCOMPARE(int(rig.link.RecBuf[548]), 548 % 256);
+    rig.clock.AdvanceTo(rig.clock.Now() + 5);
+    QCOMPARE(rig.link.RecCount, std::int16_t(549));
+    QCOMPARE(int(rig.link.RecBuf[548]), 548 % 256);
+}
+
+void LinkTest::downLoadSendsOneByteAtATime()
+{
+    Rig rig;
+    rig.Connected();
+    rig.Frame({2, 97, 80, 81, 3, 99});
+    rig.link.DownLoad(5);
+    QCOMPARE(rig.tcp.sendCalls, 5);
+    QCOMPARE(rig.tcp.sent, (std::vector<std::uint8_t>{0x02, 0x61, 0x50, 0x51, 0x03}));
+    QCOMPARE(int(rig.link.SendByte[0]), 0x03);
+
+    rig.link.DownLoad(0);
+    rig.link.DownLoad(-4);
+    QCOMPARE(rig.tcp.sendCalls, 5);
+}
+
+void LinkTest::downLoadStopsAtABadElement_data()
+{
+    QTest::addColumn<int>("badIndex");
+    QTest::addColumn<int>("badValue");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<int>("sentBefore");
+    QTest::newRow("element 256 overflows") << 2 << 256 << 5 << err::Overflow << 2;
+    QTest::newRow("negative element overflows") << 0 << -1 << 5 << err::Overflow << 0;
+    QTest::newRow("count past the buffer") << -1 << 0 << 550 << err::SubscriptOutOfRange << 549;
+}
+
+void LinkTest::downLoadStopsAtABadElement()
+{
+    QFETCH(int, badIndex);
+    QFETCH(int, badValue);
+    QFETCH(int, count);
+    QFETCH(int, error);
+    QFETCH(int, sentBefore);
+    Rig rig;
+    rig.Connected();
+    rig.link.SendBuf.fill(0x30);
+    if (badIndex >= 0)
+        rig.link.SendBuf[static_cast<std::size_t>(badIndex)] = static_cast<std::int16_t>(badValue);
+    QCOMPARE(ErrorOf([&] { rig.link.DownLoad(static_cast<std::int16_t>(count)); }), error);
+    QCOMPARE(rig.tcp.sendCalls, sentBefore);
+}
+
+void LinkTest::sendOnAClosedLinkFails()
+{
+    Rig rig;
+    rig.Frame({2, 97, 80, 81, 3});
+    QCOMPARE(ErrorOf([&] { rig.link.DownLoad(5); }), err::SocketBadState);
+    QVERIFY(rig.tcp.sent.empty());
+
+    rig.Connected();
+    rig.tcp.HangUp(1);
+    rig.clock.AdvanceTo(rig.clock.Now() + 1);
+    QCOMPARE(ErrorOf([&] { rig.link.DownLoad(5); }), err::SocketBadState);
+}
+
+void LinkTest::udpArrivalIsDiscarded()
+{
+    Rig rig;
+    QCOMPARE(rig.udp.Protocol(), sock::ProtocolUdp);
+    QCOMPARE(rig.tcp.Protocol(), sock::ProtocolTcp);
+    rig.udp.Connect();
+    rig.clock.AdvanceTo(rig.clock.Now() + rig.udp.connectDelayMs);
+    rig.udp.Deliver({9, 9, 9}, 1);
+    rig.clock.AdvanceTo(rig.clock.Now() + 1);
+    QCOMPARE(rig.link.RecCount, std::int16_t(0));
+    QVERIFY(rig.udp.GetData().empty());
+}
+
+void LinkTest::openTrimsAndConnects()
+{
+    Rig rig;
+    rig.clock.AdvanceTo(3000);
+    rig.Connected();  // an earlier run's link, which the open must close first
+    rig.tcp.SetLocalPort(1234);
+    const auto start = rig.clock.Now();
+    rig.link.Open(QStringLiteral("  127.0.0.1  "), QStringLiteral(" 4001 "));
+
+    QCOMPARE(rig.tcp.closeCalls, 1);
+    QCOMPARE(rig.tcp.RemoteHost(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(rig.tcp.RemotePort(), 4001);
+    QCOMPARE(rig.tcp.LocalPort(), 0);
+    QCOMPARE(rig.tcp.Protocol(), sock::ProtocolTcp);
+    QCOMPARE(rig.tcp.State(), sock::Connected);
+    // Settled for one second, then found the link already up.
+    QCOMPARE(rig.clock.Now() - start, 1000);
+    QVERIFY(rig.timer4.Enabled());
+}
+
+void LinkTest::settlingWaitLastsOneTimer1Interval_data()
+{
+    QTest::addColumn<int>("startAt");
+    QTest::addColumn<int>("lastWaitMs");  // 0: no reply wait has run yet
+    QTest::addColumn<int>("settled");     // how long the open took
+    QTest::newRow("first run, after the first second") << 3000 << 0 << 1000;
+    QTest::newRow("within the first second: the pending tick") << 300 << 0 << 700;
+    QTest::newRow("after a 5000 ms reply wait") << 100 << 5000 << 5000;
+    QTest::newRow("after a 500 ms reply wait") << 100 << 500 << 500;
+}
+
+void LinkTest::settlingWaitLastsOneTimer1Interval()
+{
+    QFETCH(int, startAt);
+    QFETCH(int, lastWaitMs);
+    QFETCH(int, settled);
+    Rig rig;
+    rig.tcp.connectDelayMs = 0;
+    rig.clock.AdvanceTo(startAt);
+    if (lastWaitMs > 0) {
+        rig.Connected();
+        rig.link.GetSerialData(static_cast<std::int16_t>(lastWaitMs), 1);
+    }
+    const auto start = rig.clock.Now();
+    rig.link.Open(QStringLiteral("127.0.0.1"), QStringLiteral("4001"));
+    QCOMPARE(rig.clock.Now() - start, settled);
+}
+
+void LinkTest::connectWaitEndsAtTheNextTimer4Tick()
+{
+    Rig rig;
+    rig.tcp.acceptConnect = false;  // address that nobody answers
+    rig.clock.AdvanceTo(3000);
+    rig.link.Open(QStringLiteral("127.0.0.1"), QStringLiteral("4001"));
+    QCOMPARE(rig.clock.Now(), 5000);
+    QVERIFY(rig.tcp.State() != sock::Connected);
+    rig.Frame({2, 97, 80, 81, 3});
+    QCOMPARE(ErrorOf([&] { rig.link.DownLoad(5); }), err::SocketBadState);
+
+    // A tick only moments after the settling wait ends the connect wait
+    // before a slow connection comes up.
+    Rig late;
+    late.tcp.connectDelayMs = 1010;
+    late.clock.AdvanceTo(3995);
+    late.link.Open(QStringLiteral("127.0.0.1"), QStringLiteral("4001"));
+    QCOMPARE(late.clock.Now(), 5000);
+    QCOMPARE(late.tcp.State(), sock::Connecting);
+}
+
+void LinkTest::badPortTextFailsBeforeConnecting_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<int>("error");
+    QTest::newRow("letters") << "abc" << err::TypeMismatch;
+    QTest::newRow("empty") << "" << err::TypeMismatch;
+    QTest::newRow("blanks only") << "   " << err::TypeMismatch;
+    QTest::newRow("fraction") << "4001.5" << err::TypeMismatch;
+    QTest::newRow("negative") << "-1" << err::TypeMismatch;
+    QTest::newRow("tab inside the text") << "\t4001" << err::TypeMismatch;
+    QTest::newRow("above 65535") << "70000" << err::InvalidPropertyValue;
+    QTest::newRow("zero") << "0" << err::InvalidPropertyValue;
+    QTest::newRow("far too long") << "123456789012345678901" << err::InvalidPropertyValue;
+}
+
+void LinkTest::badPortTextFailsBeforeConnecting()
+{
+    QFETCH(QString, port);
+    QFETCH(int, error);
+    Rig rig;
+    QCOMPARE(ErrorOf([&] { rig.link.Open(QStringLiteral(" 127.0.0.1"), port); }), error);
+    QCOMPARE(rig.tcp.closeCalls, 1);
+    QCOMPARE(rig.tcp.RemoteHost(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(rig.tcp.connectCalls, 0);
+    QCOMPARE(rig.clock.Now(), 0);
+
+    // Good texts, for contrast: leading zeros and the ends of the range.
+    for (const auto& [text, value] : {std::pair{"04001", 4001}, {"1", 1}, {"65535", 65535}})
+        QCOMPARE(ParsePort(QString::fromLatin1(text)), value);
+}
+
+void LinkTest::closingEndsEveryWait_data()
+{
+    QTest::addColumn<QString>("wait");
+    QTest::addColumn<int>("closeAt");
+    QTest::newRow("reply wait") << "reply" << 3200;
+    QTest::newRow("settling wait") << "settling" << 3500;
+    QTest::newRow("connect wait") << "connect" << 4500;
+    QTest::newRow("before any wait") << "reply" << 3000;
+}
+
+void LinkTest::closingEndsEveryWait()
+{
+    QFETCH(QString, wait);
+    QFETCH(int, closeAt);
+    Rig rig;
+    rig.clock.AdvanceTo(3000);
+    if (wait == QLatin1String("connect"))
+        rig.tcp.acceptConnect = false;
+    if (wait == QLatin1String("reply"))
+        rig.Connected();
+    const std::int64_t start = rig.clock.Now();
+    rig.clock.Schedule(closeAt, [&] { rig.link.Shutdown(); });
+    rig.clock.RunDue();
+
+    const int error = ErrorOf([&] {
+        if (wait == QLatin1String("reply"))
+            rig.link.GetSerialData(5000, 1);
+        else
+            rig.link.Open(QStringLiteral("127.0.0.1"), QStringLiteral("4001"));
+    });
+    QCOMPARE(error, err::WindowClosed);
+    QCOMPARE(rig.clock.Now(), std::max<std::int64_t>(closeAt, start));
+    QVERIFY(!rig.timer1.Enabled() || wait != QLatin1String("reply"));
+    // Later yields end at once too.
+    QCOMPARE(ErrorOf([&] { rig.link.DoEvents(); }), err::WindowClosed);
+}
+
+void LinkTest::exchangesWithTheSimulatedDevice()
+{
+    Rig rig;
+    devsim::Options options;
+    options.silentBurnEnables = 2;
+    options.pageWriteMs = 5;
+    options.lockDelayMs = 20;
+    FakeDevice device(rig.clock, rig.tcp, options);
+    rig.clock.AdvanceTo(2000);
+    rig.link.Open(QStringLiteral("127.0.0.1"), QStringLiteral("4001"));
+
+    // Burn-enable is repeated until the device answers: two silent 500 ms waits.
+    const auto start = rig.clock.Now();
+    int attempts = 0;
+    Flag timedOut = FlagTrue;
+    while (timedOut != FlagFalse) {
+        ++attempts;
+        rig.link.DownLoad(static_cast<std::int16_t>(frame::BuildShortFrame(rig.link.SendBuf, frame::CmdBurnEnable)));
+        timedOut = rig.link.GetSerialData(frame::ShortReply.timeoutMs, frame::ShortReply.length);
+    }
+    QCOMPARE(attempts, 3);
+    QCOMPARE(rig.clock.Now() - start, 1000);
+
+    std::array<std::uint8_t, frame::ModulePageSize> data{};
+    data.fill(0x5A);
+    rig.link.DownLoad(static_cast<std::int16_t>(frame::BuildPageFrame(rig.link.SendBuf, rig.link.FrameXor, 127, data)));
+    QCOMPARE(rig.link.GetSerialData(frame::PageReply.timeoutMs, frame::PageReply.length), FlagFalse);
+    QCOMPARE(int(rig.link.RecBuf[0]), 0x05);
+    QCOMPARE(rig.link.GetSerialData(frame::LockReply.timeoutMs, frame::LockReply.length), FlagFalse);
+    QCOMPARE(int(rig.link.RecBuf[0]), 0xAF);
+    QCOMPARE(int(rig.link.RecBuf[2]), 0xCC);
+    QCOMPARE(int(device.device.Flash()[127 * 64]), 0x5A);
+}
+
+QTEST_APPLESS_MAIN(LinkTest)
+#include "tst_link.moc"

@@ -1,0 +1,114 @@
+// Figures for the real link against the device simulator on loopback:
+// short-frame round trips, a full 128-page write, and the CPU that a silent
+// wait costs (it should sleep, not spin).
+//
+// Usage: link_bench [extra simulator options, e.g. --realistic]
+
+#include "link/link.h"
+#include "platform/qt/qteventqueue.h"
+#include "platform/qt/qtsocket.h"
+#include "platform/qt/qttimer.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using namespace modburn;
+
+namespace {
+
+double CpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList simArgs{QStringLiteral("--port"), QStringLiteral("0")};
+    simArgs << app.arguments().mid(1);
+
+    QProcess devsim;
+    devsim.start(QStringLiteral(MODBURN_DEVSIM_PATH), simArgs);
+    if (!devsim.waitForStarted(10000) || !devsim.waitForReadyRead(10000)) {
+        std::fprintf(stderr, "simulator did not start\n");
+        return 1;
+    }
+    const QString ready = QString::fromUtf8(devsim.readLine()).trimmed();
+    const QString port = ready.section(QLatin1Char(':'), -1);
+
+    QtSocket tcp;
+    QtSocket udp;
+    QtTimer timer1;
+    QtTimer timer4;
+    QtEventQueue events;
+    Link link(tcp, udp, timer1, timer4, events);
+    link.SetUpSockets();
+    link.StartTimers();
+    link.Open(QStringLiteral("127.0.0.1"), port);
+    if (tcp.State() != sock::Connected) {
+        std::fprintf(stderr, "no connection to the simulator\n");
+        return 1;
+    }
+
+    // Short-frame round trips.
+    constexpr int RoundTrips = 500;
+    std::vector<double> trips;
+    for (int i = 0; i < RoundTrips; ++i) {
+        QElapsedTimer t;
+        t.start();
+        link.DownLoad(static_cast<std::int16_t>(frame::BuildShortFrame(link.SendBuf, frame::CmdSearch)));
+        if (link.GetSerialData(frame::ShortReply.timeoutMs, frame::ShortReply.length) != FlagFalse) {
+            std::fprintf(stderr, "search frame %d timed out\n", i);
+            return 1;
+        }
+        trips.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
+    }
+    std::sort(trips.begin(), trips.end());
+    std::printf("short frame round trip: median %.3f ms, p99 %.3f ms, max %.3f ms (%d trips)\n",
+                trips[trips.size() / 2], trips[trips.size() * 99 / 100], trips.back(), RoundTrips);
+
+    // A whole module: erase, 128 page frames, lock bytes.
+    QElapsedTimer whole;
+    whole.start();
+    const double cpuBefore = CpuMs();
+    link.DownLoad(static_cast<std::int16_t>(frame::BuildShortFrame(link.SendBuf, frame::CmdErase)));
+    link.GetSerialData(frame::ShortReply.timeoutMs, frame::ShortReply.length);
+    std::array<std::uint8_t, frame::ModulePageSize> data{};
+    for (int page = 0; page < frame::ModulePages; ++page) {
+        data.fill(static_cast<std::uint8_t>(page));
+        link.DownLoad(static_cast<std::int16_t>(frame::BuildPageFrame(link.SendBuf, link.FrameXor, page, data)));
+        if (link.GetSerialData(frame::PageReply.timeoutMs, frame::PageReply.length) != FlagFalse ||
+            !frame::PageAccepted(link.RecBuf[0])) {
+            std::fprintf(stderr, "page %d not accepted\n", page);
+            return 1;
+        }
+    }
+    const bool locks = link.GetSerialData(frame::LockReply.timeoutMs, frame::LockReply.length) == FlagFalse;
+    std::printf("erase + 128 pages + lock bytes: %.1f ms wall, %.1f ms CPU, lock bytes %s\n",
+                static_cast<double>(whole.nsecsElapsed()) / 1e6, CpuMs() - cpuBefore, locks ? "received" : "missing");
+
+    // A silent wait: nothing is sent, so nothing comes back.
+    constexpr std::int16_t SilentMs = 3000;
+    const double cpuSilent = CpuMs();
+    QElapsedTimer silent;
+    silent.start();
+    link.GetSerialData(SilentMs, 1);
+    std::printf("silent %d ms wait: %.1f ms wall, %.2f ms CPU\n", SilentMs,
+                static_cast<double>(silent.nsecsElapsed()) / 1e6, CpuMs() - cpuSilent);
+
+    devsim.kill();
+    devsim.waitForFinished(5000);
+    return 0;
+}

@@ -1,0 +1,353 @@
+// The simulated device driven directly: frames in, actions out, no clock.
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <algorithm>
+#include <cctype>
+#include <numeric>
+#include <random>
+
+#include "device.h"
+#include "frame/frame.h"
+
+using namespace modburn::devsim;
+namespace fr = modburn::frame;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using ModuleData = std::array<std::uint8_t, fr::ModulePageSize>;
+using FontData = std::array<std::uint8_t, fr::FontPageSize>;
+
+// What goes wrong in a font download; from Page8000 on, the write of page 11 is refused.
+enum Fault { NoFault, CorruptPage, MalformedCheck, SumOneHigh, Page8000, BadChecksumDigit, LowerCaseDigit };
+
+// Frames exactly as the tool builds them; a check request stays in `buf` to judge the reply by.
+std::uint8_t FrameXor = 0;
+fr::SendBuffer Scratch{};
+Bytes Take(const fr::SendBuffer& buf, int len) { return Bytes(buf.begin(), buf.begin() + len); }
+Bytes ShortFrame(char command) { return Take(Scratch, fr::BuildShortFrame(Scratch, command)); }
+Bytes PageFrame(int page, const ModuleData& d) { return Take(Scratch, fr::BuildPageFrame(Scratch, FrameXor, page, d)); }
+Bytes FontFrame(int page, const FontData& data)
+{
+    return Take(Scratch, fr::BuildFontPageFrame(Scratch, FrameXor, static_cast<std::int16_t>(page), data));
+}
+Bytes CheckFrame(fr::SendBuffer& buf, char qualifier, int first, int last, std::uint32_t sum)
+{
+    const auto page = [](int p) { return static_cast<std::int16_t>(p); };
+    return Take(buf, fr::BuildCheckFrame(buf, FrameXor, qualifier, page(first), page(last), sum));
+}
+
+ModuleData Pattern(int seed)
+{
+    ModuleData d{};
+    std::iota(d.begin(), d.end(), static_cast<std::uint8_t>(seed * 7 + 1));
+    return d;
+}
+
+template <typename... Rest>
+Bytes Cat(Bytes out, const Rest&... rest)
+{
+    (out.insert(out.end(), rest.begin(), rest.end()), ...);
+    return out;
+}
+
+// Each write in hex, marked when it closes the connection.
+QStringList Writes(const std::vector<Action>& actions)
+{
+    QStringList out;
+    for (const Action& a : actions) {
+        const QByteArray bytes(reinterpret_cast<const char*>(a.bytes.data()), qsizetype(a.bytes.size()));
+        out << bytes.toHex(' ').toUpper() + (a.close ? " +close" : "");
+    }
+    return out;
+}
+
+// One device with one connection, options set by `setup`.
+struct Rig {
+    explicit Rig(const std::function<void(Options&)>& setup = {})
+        : device([&] { Options o; if (setup) setup(o); return o; }()) {}
+    std::vector<Action> Feed(const Bytes& bytes, std::size_t chunk = SIZE_MAX)
+    {
+        std::vector<Action> out;
+        for (std::size_t pos = 0; pos < bytes.size(); pos += chunk) {
+            for (Action& a : session.Feed(std::span(bytes.data() + pos, std::min(chunk, bytes.size() - pos))))
+                out.push_back(std::move(a));
+        }
+        return out;
+    }
+    QStringList Writes(const Bytes& bytes) { return ::Writes(Feed(bytes)); }
+    Bytes Reply(const Bytes& bytes) { return Feed(bytes).at(0).bytes; }
+    bool Stored(int page, const ModuleData& data) const
+    {
+        return std::equal(data.begin(), data.end(), device.Flash().begin() + page * fr::ModulePageSize);
+    }
+    bool Erased(int pages = fr::ModulePages) const
+    {
+        const auto& flash = device.Flash();
+        return std::all_of(flash.begin(), flash.begin() + pages * fr::ModulePageSize, [](auto b) { return b == 0xFF; });
+    }
+    Device device;
+    Session session{device};
+};
+
+}  // namespace
+
+class TestDevice : public QObject {
+    Q_OBJECT
+
+private slots:
+    void shortCommands_data()
+    {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<int>("silent");  // burn-enables left unanswered first
+        QTest::addColumn<QStringList>("writes");
+        QTest::newRow("burn-enable answered 06") << QByteArray("\x02" "aPQ\x03") << 0 << QStringList{"06"};
+        QTest::newRow("burn-enable answered after 3 silent") << QByteArray("\x02" "aPQ\x03") << 3 << QStringList{"06"};
+        QTest::newRow("search answered 06") << QByteArray("\x02" "aCQ\x03") << 0 << QStringList{"06"};
+        QTest::newRow("erase answered 06") << QByteArray("\x02" "aEQ\x03") << 0 << QStringList{"06"};
+        QTest::newRow("unknown command, no reply") << QByteArray("\x02" "aXQ\x03") << 0 << QStringList{};
+        QTest::newRow("missing ETX, no reply") << QByteArray("\x02" "aPQ\x04") << 0 << QStringList{};
+        QTest::newRow("missing ETX, STX in its place starts a search") << QByteArray("\x02" "aPQ\x02" "aCQ\x03") << 0
+                                                                        << QStringList{"06"};
+    }
+    void shortCommands()
+    {
+        QFETCH(QByteArray, frame);
+        QFETCH(int, silent);
+        QFETCH(QStringList, writes);
+        Rig rig([&](Options& o) { o.silentBurnEnables = silent; });
+        for (int i = 0; i < silent; ++i) {
+            QCOMPARE(rig.Writes(Bytes(frame.begin(), frame.end())), QStringList{});
+            QCOMPARE(rig.Writes(ShortFrame(fr::CmdSearch)), QStringList{"06"});  // others still answered
+        }
+        QCOMPARE(rig.Writes(Bytes(frame.begin(), frame.end())), writes);
+    }
+
+    void wholeRunIndependentOfChunking_data()
+    {
+        QTest::addColumn<std::size_t>("chunk");
+        QTest::newRow("one chunk") << std::size_t{SIZE_MAX};
+        QTest::newRow("byte by byte") << std::size_t{1};
+        QTest::newRow("chunks of 137") << std::size_t{137};
+    }
+    void wholeRunIndependentOfChunking()
+    {
+        QFETCH(std::size_t, chunk);
+        Bytes run = ShortFrame(fr::CmdErase);
+        for (int page = 0; page < fr::ModulePages; ++page)
+            run = Cat(run, PageFrame(page, Pattern(page)));
+        Rig rig;
+        const auto actions = rig.Feed(run, chunk);
+        QCOMPARE(Writes(actions), QStringList{"06"} + QStringList(128, "05") + QStringList{"AF DC CC"});
+        for (int page = 0; page < fr::ModulePages; ++page)
+            QVERIFY2(rig.Stored(page, Pattern(page)), qPrintable(QString::number(page)));
+    }
+
+    void pageFrames_data()
+    {
+        // STX 'a' 'W' 'Q', page digits at 4..5, data digits 6..133, ETX at 134, raw checksum at 135.
+        QTest::addColumn<int>("page");
+        QTest::addColumn<int>("position");  // byte to spoil, or -1 for none
+        QTest::addColumn<int>("value");
+        QTest::newRow("valid page stored, answered 05") << 5 << -1 << 0;
+        QTest::newRow("checksum byte forced to 02 (STX)") << 5 << 135 << int{fr::STX};
+        QTest::newRow("checksum byte forced to 03 (ETX)") << 5 << 135 << int{fr::ETX};
+        QTest::newRow("lower-case digit") << 5 << 6 << int{'a'};
+        QTest::newRow("bad ETX") << 5 << 134 << int{'0'};
+        QTest::newRow("page 128") << 128 << -1 << 0;
+    }
+    void pageFrames()
+    {
+        QFETCH(int, page);
+        QFETCH(int, position);
+        QFETCH(int, value);
+        ModuleData data = Pattern(5);
+        data[0] = 0xAB;  // a letter digit to lower-case
+        Bytes f = PageFrame(page, data);
+        if (position >= 0)
+            f[static_cast<std::size_t>(position)] = static_cast<std::uint8_t>(value);
+        if (position < 134)  // keep the checksum right over a spoiled digit
+            f[135] = std::accumulate(f.begin() + 1, f.begin() + 134, std::uint8_t{0}, std::bit_xor<>());
+        const bool valid = position < 0 && page < fr::ModulePages;
+
+        // A splitter resyncing inside the page frame would read STX "aCQ" ETX as a search.
+        Rig rig;
+        const auto actions = rig.Feed(Cat(f, Bytes{'a', 'C', 'Q', fr::ETX}, PageFrame(10, Pattern(10))), 1);
+        QCOMPARE(Writes(actions), (valid ? QStringList{"05", "05"} : QStringList{"15", "AF DC CC", "05"}));
+        QCOMPARE(rig.Stored(5, data), valid);
+        QVERIFY(valid || rig.Erased(10));
+        QVERIFY(rig.Stored(10, Pattern(10)));
+    }
+
+    void repeatedPageFaults_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<bool>("reject");
+        QTest::addColumn<int>("drops");
+        QTest::newRow("page 5 rejected every time") << 5 << true << 0;
+        QTest::newRow("page 5 reply dropped twice, data stored") << 5 << false << 2;
+        QTest::newRow("page 127 reply and lock bytes dropped once") << 127 << false << 1;
+    }
+    void repeatedPageFaults()
+    {
+        QFETCH(int, page);
+        QFETCH(bool, reject);
+        QFETCH(int, drops);
+        Rig rig([&](Options& o) {
+            o.rejectPages = reject ? std::set{page} : std::set<int>{};
+            o.dropPageReplies[page] = drops;
+        });
+        const QStringList answered = page == 127 ? QStringList{"05", "AF DC CC"} : QStringList{"05"};
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            QCOMPARE(rig.Writes(PageFrame(page, Pattern(attempt))),
+                     (reject ? QStringList{"15", "AF DC CC"} : attempt < drops ? QStringList{} : answered));
+            QCOMPARE(rig.Stored(page, Pattern(attempt)), !reject);
+        }
+        QCOMPARE(rig.Writes(PageFrame(6, Pattern(6))), QStringList{"05"});  // other pages unaffected
+    }
+
+    void closeAfterPageOnlyOnce()
+    {
+        Rig rig([](Options& o) { o.closeAfterPage = 5; });
+        // Nothing after the page is looked at, then or later.
+        QCOMPARE(rig.Writes(Cat(PageFrame(5, Pattern(5)), ShortFrame(fr::CmdSearch))), QStringList{"05 +close"});
+        QCOMPARE(rig.Writes(ShortFrame(fr::CmdSearch)), QStringList{});
+        Session reconnect(rig.device);
+        QCOMPARE(Writes(reconnect.Feed(PageFrame(5, Pattern(6)))), QStringList{"05"});
+        QVERIFY(rig.Stored(5, Pattern(6)));
+    }
+
+    void replyTiming_data()
+    {
+        QTest::addColumn<bool>("coalesce");
+        QTest::newRow("lock bytes as a separate delayed write") << false;
+        QTest::newRow("lock bytes coalesced in the same write") << true;
+    }
+    void replyTiming()
+    {
+        QFETCH(bool, coalesce);
+        Rig rig([&](Options& o) {
+            o.replyDelayMs = 2;
+            o.pageWriteMs = 5;
+            o.eraseMs = 10;
+            o.fontPageWriteMs = 3;
+            o.lockBytes = {0x12, 0x02, 0x03};
+            o.lockDelayMs = 35;
+            o.coalesceLock = coalesce;
+        });
+        QCOMPARE(rig.Feed(ShortFrame(fr::CmdSearch)).at(0).delayMs, 2);
+        QCOMPARE(rig.Feed(ShortFrame(fr::CmdErase)).at(0).delayMs, 12);
+        QCOMPARE(rig.Feed(FontFrame(0, FontData{})).at(0).delayMs, 5);
+        const auto actions = rig.Feed(PageFrame(127, Pattern(127)));
+        QCOMPARE(Writes(actions), (coalesce ? QStringList{"05 12 02 03"} : QStringList{"05", "12 02 03"}));
+        QCOMPARE(actions.front().delayMs, 7);
+        QCOMPARE(actions.back().delayMs, coalesce ? 7 : 35);
+    }
+
+    void eraseAndFlashOut()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QFile file(dir.filePath(QStringLiteral("flash.bin")));
+        Rig rig([&](Options& o) { o.flashOut = file.fileName().toStdString(); });
+        for (int page = 0; page < 127; ++page)
+            rig.Feed(PageFrame(page, Pattern(page)));
+        QVERIFY(!file.exists());
+        rig.Feed(PageFrame(127, Pattern(127)));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray(reinterpret_cast<const char*>(rig.device.Flash().data()), ModuleFlashSize));
+        QCOMPARE(rig.Writes(ShortFrame(fr::CmdErase)), QStringList{"06"});
+        QVERIFY(rig.Erased());
+    }
+
+    void fontPagesAndCheck_data()
+    {
+        QTest::addColumn<char>("qualifier");
+        QTest::addColumn<int>("last");
+        QTest::addColumn<int>("fault");
+        QTest::newRow("download check over pages 10..11") << fr::QualFont << 11 << int{NoFault};
+        QTest::newRow("checksum check over pages 10..11") << fr::QualChecksum << 11 << int{NoFault};
+        QTest::newRow("check over 10..7FFF, unwritten pages count 0") << fr::QualFont << 0x7FFF << int{NoFault};
+        QTest::newRow("corrupted font page fails") << fr::QualFont << 11 << int{CorruptPage};
+        QTest::newRow("malformed check never matches") << fr::QualChecksum << 11 << int{MalformedCheck};
+        QTest::newRow("sum one too high fails") << fr::QualChecksum << 11 << int{SumOneHigh};
+        QTest::newRow("font page 0x8000 refused") << fr::QualFont << 11 << int{Page8000};
+        QTest::newRow("font page with bad checksum refused") << fr::QualFont << 11 << int{BadChecksumDigit};
+        QTest::newRow("font page with lower-case digit refused") << fr::QualFont << 11 << int{LowerCaseDigit};
+    }
+    void fontPagesAndCheck()
+    {
+        QFETCH(char, qualifier);
+        QFETCH(int, last);
+        QFETCH(int, fault);
+        // 300 bytes of font data, padded with zeros into pages 10 and 11.
+        std::array<FontData, 2> pages{};
+        std::uint32_t sum = 0;
+        for (std::size_t i = 0; i < 300; ++i)
+            sum += pages[i / 256][i % 256] = static_cast<std::uint8_t>(i * 37 + 11);
+        const bool refused = fault >= Page8000;
+        Rig rig([&](Options& o) { o.corruptFontPages = fault == CorruptPage ? std::set{11} : std::set<int>{}; });
+        for (int i = 0; i < 2; ++i) {
+            const bool spoil = i == 1 && refused;
+            Bytes f = FontFrame(spoil && fault == Page8000 ? 0x8000 : 10 + i, pages[static_cast<std::size_t>(i)]);
+            if (spoil && fault == BadChecksumDigit)
+                f[521] = f[521] == '0' ? '1' : '0';
+            if (spoil && fault == LowerCaseDigit)
+                f[9] = static_cast<std::uint8_t>(std::tolower(f[9]));  // page 11 starts with byte 0B
+            const Bytes reply = rig.Reply(f);
+            QCOMPARE(reply.size(), std::size_t{FontReplyLen});
+            QCOMPARE(std::string(reply.begin() + 3, reply.begin() + 5), spoil ? "ER" : "OK");
+        }
+        QCOMPARE(rig.device.HasFontPage(11), !refused);
+        fr::SendBuffer request{};
+        Bytes f = CheckFrame(request, qualifier, 10, last, sum + (fault == SumOneHigh ? 1 : 0));
+        if (fault == MalformedCheck)
+            f[21] = f[21] == '0' ? '1' : '0';  // the frame's own checksum
+        const Bytes reply = rig.Reply(f);  // still parsed after a refused page
+        QCOMPARE(reply.size(), std::size_t{CheckReplyLen});
+        fr::RecBuffer rec{};
+        std::copy(reply.begin(), reply.end(), rec.begin());
+        QCOMPARE(fr::CheckReplyMatches(rec, request), fault == NoFault);
+        QVERIFY(fault != NoFault || std::string(reply.begin() + 11, reply.begin() + 19) == fr::Hex(sum, 8));
+    }
+
+    void garbageNeverCrashes_data()
+    {
+        QTest::addColumn<unsigned>("seed");
+        QTest::newRow("seed 1") << 1u;
+        QTest::newRow("seed 42") << 42u;
+    }
+    void garbageNeverCrashes()
+    {
+        QFETCH(unsigned, seed);
+        std::mt19937 rng(seed);
+        // Favour the bytes that start and steer frames, so the splitter is exercised.
+        const std::uint8_t favoured[] = {fr::STX, fr::ETX, 'a', 'W', 'Q', 'P', 'C', 'Z', 'E', '0', 'F'};
+        std::uniform_int_distribution<int> any(0, 255);
+        std::uniform_int_distribution<std::size_t> pick(0, std::size(favoured) - 1), chunk(1, 700);
+        const auto garbage = [&](std::size_t size) {
+            Bytes out(size);
+            for (auto& b : out)
+                b = any(rng) < 128 ? favoured[pick(rng)] : static_cast<std::uint8_t>(any(rng));
+            return out;
+        };
+        for (int connection = 0; connection < 10; ++connection) {
+            Rig rig;
+            rig.Feed(garbage(5000), chunk(rng));
+            rig.Feed(Bytes(600, 0x00));  // completes any frame in progress, then is dropped
+            QCOMPARE(rig.Writes(ShortFrame(fr::CmdSearch)), QStringList{"06"});
+        }
+        // Frames of any size handed straight to the device are safe too.
+        Device device;
+        for (std::size_t size = 0; size < 600; size += 7) {
+            for (const Action& a : device.Handle(Cat({fr::STX, 'a'}, garbage(size))))
+                QVERIFY(a.bytes.size() <= std::size_t{CheckReplyLen});
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDevice)
+#include "tst_device.moc"

@@ -4,6 +4,7 @@
 //
 // Usage: link_bench [extra simulator options, e.g. --realistic]
 
+#include "launcher.h"
 #include "link/link.h"
 #include "platform/qt/qteventqueue.h"
 #include "platform/qt/qtsocket.h"
@@ -11,7 +12,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QProcess>
 
 #include <sys/resource.h>
 
@@ -36,17 +36,13 @@ double CpuMs()
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    QStringList simArgs{QStringLiteral("--port"), QStringLiteral("0")};
-    simArgs << app.arguments().mid(1);
-
-    QProcess devsim;
-    devsim.start(QStringLiteral(MODBURN_DEVSIM_PATH), simArgs);
-    if (!devsim.waitForStarted(10000) || !devsim.waitForReadyRead(10000)) {
-        std::fprintf(stderr, "simulator did not start\n");
+    devsim::Launcher devsim;
+    QString error;
+    if (!devsim.Start(QStringLiteral(MODBURN_DEVSIM_PATH), app.arguments().mid(1), &error)) {
+        std::fprintf(stderr, "simulator did not start: %s\n", qPrintable(error));
         return 1;
     }
-    const QString ready = QString::fromUtf8(devsim.readLine()).trimmed();
-    const QString port = ready.section(QLatin1Char(':'), -1);
+    const QString port = QString::number(devsim.Port());
 
     QtSocket tcp;
     QtSocket udp;
@@ -108,7 +104,5 @@ int main(int argc, char* argv[])
     std::printf("silent %d ms wait: %.1f ms wall, %.2f ms CPU\n", SilentMs,
                 static_cast<double>(silent.nsecsElapsed()) / 1e6, CpuMs() - cpuSilent);
 
-    devsim.kill();
-    devsim.waitForFinished(5000);
     return 0;
 }

@@ -2,11 +2,11 @@
 
 #include <QHostAddress>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QtTest>
 
 #include "frame/frame.h"
+#include "launcher.h"
 
 namespace fr = modburn::frame;
 
@@ -24,17 +24,14 @@ private slots:
 
 void TestDevsimProcess::burnEnableAnsweredThenCleanExit()
 {
-    QProcess proc;
-    proc.start(DevsimPath, {QStringLiteral("--port"), QStringLiteral("0")});
-    while (!proc.canReadLine())
-        QVERIFY2(proc.waitForReadyRead(WaitMs), qPrintable(proc.errorString()));
-    const QString line = QString::fromUtf8(proc.readLine());
-    static const QRegularExpression ready(QStringLiteral("^modburn-devsim listening on 127\\.0\\.0\\.1:(\\d+)\\n$"));
-    const auto match = ready.match(line);
-    QVERIFY2(match.hasMatch(), qPrintable(line));
+    // The launcher insists on the exact ready line.
+    modburn::devsim::Launcher devsim;
+    QString error;
+    QVERIFY2(devsim.Start(DevsimPath, {}, &error), qPrintable(error));
+    QProcess& proc = devsim.Process();
 
     QTcpSocket socket;
-    socket.connectToHost(QHostAddress(QStringLiteral("127.0.0.1")), match.captured(1).toUShort());
+    socket.connectToHost(QHostAddress(QStringLiteral("127.0.0.1")), devsim.Port());
     QVERIFY2(socket.waitForConnected(WaitMs), qPrintable(socket.errorString()));
     fr::SendBuffer buf{};
     const int len = fr::BuildShortFrame(buf, fr::CmdBurnEnable);

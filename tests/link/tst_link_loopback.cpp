@@ -1,12 +1,12 @@
 // The real link on Qt sockets and timers against the device simulator, over
 // loopback only.
 
+#include "launcher.h"
 #include "link/link.h"
 #include "platform/qt/qteventqueue.h"
 #include "platform/qt/qtsocket.h"
 #include "platform/qt/qttimer.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -23,29 +23,21 @@ private slots:
 
 private:
     QTemporaryDir dir_;
-    QProcess devsim_;
-    QString port_;
+    devsim::Launcher devsim_;
 };
 
 void LinkLoopbackTest::initTestCase()
 {
     QVERIFY(dir_.isValid());
-    devsim_.setProgram(QStringLiteral(MODBURN_DEVSIM_PATH));
-    devsim_.setArguments({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--flash-out"),
-                          dir_.filePath(QStringLiteral("flash.bin"))});
-    devsim_.start();
-    QVERIFY2(devsim_.waitForStarted(10000), qPrintable(devsim_.errorString()));
-    QVERIFY(devsim_.waitForReadyRead(10000));
-    const QString ready = QString::fromUtf8(devsim_.readLine()).trimmed();
-    const QString prefix = QStringLiteral("modburn-devsim listening on 127.0.0.1:");
-    QVERIFY2(ready.startsWith(prefix), qPrintable(ready));
-    port_ = ready.mid(prefix.size());
+    QString error;
+    QVERIFY2(devsim_.Start(QStringLiteral(MODBURN_DEVSIM_PATH),
+                           {QStringLiteral("--flash-out"), dir_.filePath(QStringLiteral("flash.bin"))}, &error),
+             qPrintable(error));
 }
 
 void LinkLoopbackTest::cleanupTestCase()
 {
-    devsim_.kill();
-    devsim_.waitForFinished(5000);
+    devsim_.Stop();
 }
 
 void LinkLoopbackTest::exchangesEveryFrameWithTheSimulator()
@@ -59,7 +51,7 @@ void LinkLoopbackTest::exchangesEveryFrameWithTheSimulator()
     link.SetUpSockets();
     link.StartTimers();
 
-    link.Open(QStringLiteral(" 127.0.0.1 "), port_);
+    link.Open(QStringLiteral(" 127.0.0.1 "), QString::number(devsim_.Port()));
     QCOMPARE(tcp.State(), sock::Connected);
 
     for (char command : {frame::CmdBurnEnable, frame::CmdSearch, frame::CmdBurnEnable, frame::CmdErase}) {

@@ -2,6 +2,8 @@
 
 #include "platform/errors.h"
 
+#include <algorithm>
+
 namespace modburn {
 
 namespace {
@@ -68,12 +70,28 @@ void Link::DownLoad(std::int16_t Value)
 
 Flag Link::GetSerialData(std::int16_t OverTimeX, std::int16_t RecCommLen)
 {
+    RecBuf[0] = 0;
+    RecCount = 0;
+    return WaitForReply(OverTimeX, RecCommLen);
+}
+
+Flag Link::GetFollowingData(std::int16_t OverTimeX, std::int16_t RecCommLen, std::int16_t consumed)
+{
+    const int dropped = std::clamp<int>(consumed, 0, RecCount);
+    const int kept = RecCount - dropped;
+    std::copy_n(RecBuf.begin() + dropped, kept, RecBuf.begin());
+    RecCount = static_cast<std::int16_t>(kept);
+    if (kept == 0)
+        RecBuf[0] = 0;
+    return WaitForReply(OverTimeX, RecCommLen);
+}
+
+Flag Link::WaitForReply(std::int16_t OverTimeX, std::int16_t RecCommLen)
+{
     Timer1.SetEnabled(false);
     Timer1.SetInterval(OverTimeX);
     OverTimeFlag = FlagFalse;
     Timer1.SetEnabled(true);  // a full interval from now
-    RecBuf[0] = 0;
-    RecCount = 0;
     try {
         WaitUntil([this, RecCommLen] { return OverTimeFlag != FlagFalse || RecCount >= RecCommLen; });
     } catch (...) {

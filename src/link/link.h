@@ -52,6 +52,12 @@ public:
     // FlagTrue when the time-out came first.
     Flag GetSerialData(std::int16_t OverTimeX, std::int16_t RecCommLen);
 
+    // The same wait for a reply that has no frame of its own but follows the
+    // one just judged: the bytes that came after the first `consumed` ones
+    // stay, moved to the front of RecBuf, rather than being dropped, because
+    // a device may send both replies in one delivery.
+    Flag GetFollowingData(std::int16_t OverTimeX, std::int16_t RecCommLen, std::int16_t consumed);
+
     // One yield that never blocks, for the top of a resend loop.
     void DoEvents();
 
@@ -84,6 +90,7 @@ public:
 private:
     // Yields until `done` holds, testing it after every yield.
     void WaitUntil(const std::function<bool()>& done);
+    Flag WaitForReply(std::int16_t OverTimeX, std::int16_t RecCommLen);
     void ThrowIfClosing() const;
 
     IEventQueue& events_;

@@ -185,6 +185,12 @@ std::vector<Action> Device::HandleShort(const std::vector<std::uint8_t>& f)
             return {ack};
         case fr::CmdSearch:
             ++stats_.searches;
+            if (stats_.silentSearches < options_.silentSearches) {
+                ++stats_.silentSearches;
+                Log("<- search (silent " + std::to_string(stats_.silentSearches) + " of " +
+                    std::to_string(options_.silentSearches) + ", no reply)");
+                return {};
+            }
             Log("<- search -> 06");
             return {ack};
         case fr::CmdErase: {
@@ -243,7 +249,7 @@ std::vector<Action> Device::HandlePage(const std::vector<std::uint8_t>& f)
     }
 
     // The module reports its lock bytes after the last page and after any refusal.
-    const bool sendLocks = !ok || page == LastModulePage;
+    const bool sendLocks = (!ok || page == LastModulePage) && !options_.withholdLocks;
     const Bytes reply{ok ? fr::PageAcceptedByte : NakByte};
     const Bytes locks(options_.lockBytes.begin(), options_.lockBytes.end());
 

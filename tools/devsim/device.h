@@ -27,6 +27,8 @@ inline constexpr int CheckReplyLen = 22;
 struct Options {
     std::array<std::uint8_t, 3> lockBytes{0xAF, 0xDC, 0xCC};
     int silentBurnEnables = 0;            // the first N 'P','Q' frames get no reply
+    int silentSearches = 0;               // the first N 'C','Q' frames get no reply
+    bool withholdLocks = false;           // never send the lock bytes
     std::set<int> rejectPages;            // module pages answered 0x15 every time (nothing stored)
     std::map<int, int> dropPageReplies;   // page -> times its reply (and lock bytes) are dropped; data still stored
     int closeAfterPage = -1;              // close the connection right after replying to this page (first time only)
@@ -49,7 +51,8 @@ struct Action {
 struct Counters {
     int burnEnables = 0;                  // all 'P','Q' frames, silent ones included
     int silentBurnEnables = 0;
-    int searches = 0;
+    int searches = 0;                     // all 'C','Q' frames, silent ones included
+    int silentSearches = 0;
     int erases = 0;
     int pagesAccepted = 0;
     int pagesRejected = 0;                // any module page frame answered 0x15

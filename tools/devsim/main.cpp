@@ -132,6 +132,8 @@ int main(int argc, char* argv[])
     const QString lock = opt("lock", "The module's three lock bytes in hex (default AF,DC,CC).", "B1,B2,B3");
     const QString silent =
         opt("silent-burn-enable", "Leave the first N burn-enable frames unanswered.", "N");
+    const QString silentSearch = opt("silent-search", "Leave the first N device-search frames unanswered.", "N");
+    const QString withhold = opt("withhold-lock", "Never send the lock bytes.");
     const QString reject =
         opt("reject-page", "Answer module page K with 0x15 every time, storing nothing (repeatable).", "K");
     const QString drop = opt("drop-page-reply",
@@ -177,6 +179,10 @@ int main(int argc, char* argv[])
         if (p.isSet(silent))
             options.silentBurnEnables = static_cast<int>(
                 Number(silent, p.value(silent), 0, 1000000, QStringLiteral("a count (0..1000000)")));
+        if (p.isSet(silentSearch))
+            options.silentSearches = static_cast<int>(Number(silentSearch, p.value(silentSearch), 0, 1000000,
+                                                             QStringLiteral("a count (0..1000000)")));
+        options.withholdLocks = p.isSet(withhold);
         for (const QString& v : p.values(reject))
             options.rejectPages.insert(
                 static_cast<int>(Number(reject, v, 0, 127, QStringLiteral("a module page (0..127)"))));

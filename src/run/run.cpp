@@ -1,0 +1,265 @@
+#include "run/run.h"
+
+#include "frame/frame.h"
+#include "platform/errors.h"
+
+#include <span>
+
+namespace modburn::run {
+
+namespace fr = modburn::frame;
+
+namespace {
+
+const QString CrLf = QStringLiteral("\r\n");
+constexpr int LastPage = fr::ModulePages - 1;
+constexpr int SettingLength = 16;  // "Comm1:9600,N,8,1"
+
+// A number as a signed decimal whose sign position holds a blank when it is
+// not negative: 5 is " 5".
+QString Signed(int value)
+{
+    return (value < 0 ? QString() : QStringLiteral(" ")) + QString::number(value);
+}
+
+QString Blanks(int count)
+{
+    return QString(count, u' ');
+}
+
+QString Lock(std::uint8_t value)
+{
+    return QString::fromStdString(fr::LockText(value));
+}
+
+}  // namespace
+
+namespace msg {
+
+const QString BurnEnabled = QStringLiteral("        烧录使能!");
+const QString Searching = QStringLiteral("        系统查找设备!");
+const QString Found = QStringLiteral("        设备已连上!");
+const QString EraseEnabled = QStringLiteral("        擦除使能!");
+const QString Erased = QStringLiteral("        擦除成功!");
+const QString CommError = QStringLiteral("        通讯出错!");
+const QString PortInvalid = QStringLiteral(" 串口无效");
+const QString PortInUse = QStringLiteral(" 串口占用");
+
+QString PageAccepted(int page)
+{
+    return QStringLiteral("        烧录成功!") + CrLf + Blanks(10) + Signed(page * 100 / fr::ModulePages) + u'%';
+}
+
+QString PageRejected(int page)
+{
+    return Blanks(2) + CrLf + Blanks(2) + CrLf + QStringLiteral("        烧录出错!") + CrLf + Blanks(8) + Signed(page);
+}
+
+QString LockTimedOut()
+{
+    return QStringLiteral("        烧录出错!") + CrLf + Blanks(8) + Signed(LastPage);
+}
+
+QString LocksGood(const std::array<std::uint8_t, 3>& locks)
+{
+    return QStringLiteral("       模块编程完毕!") + CrLf + QStringLiteral("  Lock1:") + Lock(locks[0]) +
+           QStringLiteral("  Lock2:") + Lock(locks[1]) + QStringLiteral("  Lock3:") + Lock(locks[2]);
+}
+
+QString LocksBad(const std::array<std::uint8_t, 3>& locks)
+{
+    return QStringLiteral("       模块编程出错!") + CrLf + Blanks(8) + QStringLiteral("Lock1:") + Lock(locks[0]) + CrLf +
+           Blanks(8) + QStringLiteral("Lock2:") + Lock(locks[1]) + CrLf + Blanks(8) + QStringLiteral("Lock3:") +
+           Lock(locks[2]);
+}
+
+QString LocksAfterRejection(const std::array<std::uint8_t, 3>& locks)
+{
+    return QStringLiteral("       模块编程出错!") + CrLf + QStringLiteral(" Lock1:") + Lock(locks[0]) + CrLf +
+           QStringLiteral("  Lock2:") + Lock(locks[1]) + CrLf + QStringLiteral(" Lock3:") + Lock(locks[2]);
+}
+
+}  // namespace msg
+
+void ProgrammingRun::Run()
+{
+    if (active_)
+        return;
+    active_ = true;
+    p_.window.SetRunButtonEnabled(false);
+    try {
+        Body();
+    } catch (const RuntimeError& error) {
+        HandleError(error.Number());
+    } catch (...) {
+        active_ = false;
+        throw;
+    }
+    active_ = false;
+    // A closed window is left alone.
+    if (!p_.link.IsShutDown())
+        p_.window.SetRunButtonEnabled(true);
+}
+
+ProgrammingRun::End ProgrammingRun::Body()
+{
+    Link& link = p_.link;
+
+    p_.window.ReplaceStatus(QStringLiteral(" "));
+    p_.window.SetPrintDevCheck(1);
+
+    ImageBuffer image{};
+    LoadImage(image);
+
+    link.Open(p_.window.IPaddrText(), p_.window.PortText());
+
+    // Burn-enable: resend every 500 ms until any byte answers.
+    for (;;) {
+        link.DoEvents();
+        if (link.RunEnable == FlagFalse)
+            return End::Stopped;
+        fr::BuildShortFrame(link.SendBuf, fr::CmdBurnEnable);
+        p_.MSComm1.SetInBufferCount(0);
+        link.DownLoad(fr::ShortFrameLen);
+        if (link.GetSerialData(fr::ShortReply.timeoutMs, fr::ShortReply.length) == FlagFalse)
+            break;
+        if (link.RunEnable == FlagFalse)
+            return End::Stopped;
+    }
+    p_.window.AppendStatus(msg::BurnEnabled);
+
+    // Device search: the wait is its only yield, and Exit is not tested here.
+    p_.window.ReplaceStatus(msg::Searching);
+    do {
+        fr::BuildShortFrame(link.SendBuf, fr::CmdSearch);
+        link.DownLoad(fr::ShortFrameLen);
+    } while (link.GetSerialData(fr::ShortReply.timeoutMs, fr::ShortReply.length) != FlagFalse);
+    p_.window.ReplaceStatus(msg::Found);
+
+    if (SendUntilAnswered(fr::CmdBurnEnable) == End::Stopped)
+        return End::Stopped;
+    p_.window.AppendStatus(msg::EraseEnabled);
+
+    if (SendUntilAnswered(fr::CmdErase) == End::Stopped)
+        return End::Stopped;
+    p_.window.ReplaceStatus(msg::Erased);
+
+    if (ProgramPages(image) == End::Stopped)
+        return End::Stopped;
+
+    p_.MSComm1.SetPortOpen(false);
+    return End::Finished;
+}
+
+void ProgrammingRun::LoadImage(ImageBuffer& image)
+{
+    // The file closes on every way out when `file` goes.
+    const std::unique_ptr<IFile> file = p_.files.OpenForRead(p_.files.InCurrentDir(ImageFileName));
+    for (std::size_t index = 0;; ++index) {
+        if (index >= image.size())
+            throw RuntimeError(err::SubscriptOutOfRange, "Subscript out of range: image file longer than 8192 bytes");
+        const std::optional<std::uint8_t> byte = file->ReadByte();
+        if (!byte)
+            break;
+        image[index] = *byte;
+    }
+    file->Close();
+}
+
+ProgrammingRun::End ProgrammingRun::SendUntilAnswered(char command)
+{
+    Link& link = p_.link;
+    for (;;) {
+        link.DoEvents();
+        if (link.RunEnable == FlagFalse) {
+            p_.window.Unload();
+            return End::Stopped;
+        }
+        fr::BuildShortFrame(link.SendBuf, command);
+        p_.MSComm1.SetInBufferCount(0);
+        link.DownLoad(fr::ShortFrameLen);
+        if (link.GetSerialData(fr::ShortReply.timeoutMs, fr::ShortReply.length) == FlagFalse)
+            return End::Finished;
+    }
+}
+
+ProgrammingRun::End ProgrammingRun::ProgramPages(const ImageBuffer& image)
+{
+    Link& link = p_.link;
+    // One rejected page spoils the module whatever the lock bytes say later.
+    bool anyPageRejected = false;
+
+    for (int page = 0; page < fr::ModulePages; ++page) {
+        const std::span<const std::uint8_t, fr::ModulePageSize> data(
+            image.data() + static_cast<std::size_t>(page) * fr::ModulePageSize, fr::ModulePageSize);
+
+        // A page that times out goes again, for as long as the device is silent.
+        for (;;) {
+            fr::BuildPageFrame(link.SendBuf, link.FrameXor, page, data);
+            p_.MSComm1.SetInBufferCount(0);
+            link.DownLoad(fr::PageFrameLen);
+            if (link.GetSerialData(fr::PageReply.timeoutMs, fr::PageReply.length) == FlagFalse)
+                break;
+            if (link.RunEnable == FlagFalse)
+                return End::Stopped;
+            p_.window.ReplaceStatus(msg::CommError);
+        }
+
+        if (fr::PageAccepted(link.RecBuf[0])) {
+            p_.window.ReplaceStatus(msg::PageAccepted(page));
+            if (page == LastPage)
+                FinalLockCheck(anyPageRejected);
+        } else {
+            anyPageRejected = true;
+            p_.window.ReplaceStatus(msg::PageRejected(page));
+            ReadBackAfterRejection();
+        }
+
+        IProgressBar& bar = p_.PriProgressBar;
+        bar.SetValue((bar.Max() - bar.Min()) * static_cast<float>(page) / static_cast<float>(fr::ModulePages));
+    }
+    return End::Finished;
+}
+
+std::optional<std::array<std::uint8_t, 3>> ProgrammingRun::AwaitLockBytes()
+{
+    Link& link = p_.link;
+    // The lock bytes have no frame of their own: whatever came after the
+    // page's reply byte in the same delivery is theirs.
+    constexpr std::int16_t replyByte = 1;
+    if (link.GetFollowingData(fr::LockReply.timeoutMs, fr::LockReply.length, replyByte) != FlagFalse)
+        return std::nullopt;
+    return std::array<std::uint8_t, 3>{link.RecBuf[0], link.RecBuf[1], link.RecBuf[2]};
+}
+
+void ProgrammingRun::FinalLockCheck(bool anyPageRejected)
+{
+    const auto locks = AwaitLockBytes();
+    if (!locks)
+        p_.window.ReplaceStatus(msg::LockTimedOut());
+    else if (!anyPageRejected && fr::LocksExpected((*locks)[0], (*locks)[1], (*locks)[2]))
+        p_.window.ReplaceStatus(msg::LocksGood(*locks));
+    else
+        p_.window.ReplaceStatus(msg::LocksBad(*locks));
+}
+
+void ProgrammingRun::ReadBackAfterRejection()
+{
+    if (const auto locks = AwaitLockBytes())
+        p_.window.ReplaceStatus(msg::LocksAfterRejection(*locks));
+}
+
+void ProgrammingRun::HandleError(int number)
+{
+    const QString* suffix = number == err::CommInvalidPort ? &msg::PortInvalid
+                            : number == err::CommPortOpen  ? &msg::PortInUse
+                                                           : nullptr;
+    if (!suffix)
+        return;
+    IStatusBar& bar = p_.StatusBar1;
+    // Cutting to the setting's length drops the suffix of an earlier error.
+    const QString setting = TrimBlanks(bar.PanelText(IStatusBar::FirstPanel)).left(SettingLength);
+    bar.SetPanelText(IStatusBar::FirstPanel, setting + *suffix);
+}
+
+}  // namespace modburn::run

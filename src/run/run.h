@@ -1,0 +1,98 @@
+#pragma once
+
+#include "link/link.h"
+#include "platform/file.h"
+#include "platform/progressbar.h"
+#include "platform/serialport.h"
+#include "platform/statusbar.h"
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace modburn::run {
+
+// The window as a run sees it: the status text, the controls it reads or sets,
+// and its own way out. The window implements this; tests fake it.
+class IRunWindow {
+public:
+    virtual ~IRunWindow() = default;
+
+    // The whole text of priDownText, CR LF line breaks included.
+    virtual QString StatusText() const = 0;
+    virtual void SetStatusText(const QString& text) = 0;
+    virtual void SetPrintDevCheck(int value) = 0;
+    virtual QString IPaddrText() const = 0;
+    virtual QString PortText() const = 0;
+    // RUN is greyed out while a run is active, so a click cannot start a
+    // second run on the same link.
+    virtual void SetRunButtonEnabled(bool enabled) = 0;
+    // Closes the main window (the resend loops do this once Exit is seen).
+    virtual void Unload() = 0;
+
+    // The two status text operations.
+    void ReplaceStatus(const QString& message) { SetStatusText(message); }
+    void AppendStatus(const QString& message) { SetStatusText(StatusText() + QStringLiteral("  \r\n") + message); }
+};
+
+// Everything a run works on; the window owns all of it.
+struct RunParts {
+    Link& link;
+    ISerialPort& MSComm1;
+    IStatusBar& StatusBar1;
+    IProgressBar& PriProgressBar;
+    IFileSystem& files;
+    IRunWindow& window;
+};
+
+inline const QString ImageFileName = QStringLiteral("TavimorkAVRMODavr.bin");
+
+// 8192 bytes of flash image plus one spare element that is never sent.
+inline constexpr std::size_t ImageBufSize = 8193;
+using ImageBuffer = std::array<std::uint8_t, ImageBufSize>;
+
+// The programming run that the RUN button starts: image load, link opening,
+// burn-enable, search, erase, 128 pages and the lock-byte check. Run-time
+// errors end in its one handler; nothing escapes Run().
+class ProgrammingRun {
+public:
+    explicit ProgrammingRun(RunParts parts) : p_(parts) {}
+
+    ProgrammingRun(const ProgrammingRun&) = delete;
+    ProgrammingRun& operator=(const ProgrammingRun&) = delete;
+
+    // The click of RUN. A click while a run is active is ignored.
+    void Run();
+    bool Active() const { return active_; }
+
+private:
+    enum class End { Finished, Stopped };
+
+    End Body();
+    void LoadImage(ImageBuffer& image);
+    // Programming enable and erase: yield, test Exit, send, wait; again
+    // until answered.
+    End SendUntilAnswered(char command);
+    End ProgramPages(const ImageBuffer& image);
+    std::optional<std::array<std::uint8_t, 3>> AwaitLockBytes();
+    void FinalLockCheck(bool anyPageRejected);
+    void ReadBackAfterRejection();
+    void HandleError(int number);
+
+    RunParts p_;
+    bool active_ = false;
+};
+
+// Status messages, byte for byte.
+namespace msg {
+QString PageAccepted(int page);     // "        烧录成功!" and the percentage line
+QString PageRejected(int page);     // blank lines, "        烧录出错!" and the page line
+QString LockTimedOut();             // "        烧录出错!" and page 127
+QString LocksGood(const std::array<std::uint8_t, 3>& locks);
+QString LocksBad(const std::array<std::uint8_t, 3>& locks);
+QString LocksAfterRejection(const std::array<std::uint8_t, 3>& locks);
+}  // namespace msg
+
+}  // namespace modburn::run

@@ -1,0 +1,567 @@
+// The programming run on fake platform parts and the simulated device, on a
+// virtual clock: every time-out costs no real time.
+
+#include "fakedevice.h"
+#include "fakeplatform.h"
+
+#include "frame/frame.h"
+#include "platform/errors.h"
+#include "run/run.h"
+
+#include <QtTest>
+
+#include <memory>
+
+using namespace modburn;
+using namespace modburn::fake;
+namespace fr = modburn::frame;
+
+namespace {
+
+using Locks = std::array<std::uint8_t, 3>;
+const QString Started = QStringLiteral(" ");
+const QString Searching = QStringLiteral("        系统查找设备!");
+const QString Found = QStringLiteral("        设备已连上!");
+const QString EraseEnabled = QStringLiteral("        擦除使能!");
+const QString Erased = QStringLiteral("        擦除成功!");
+const QString CommError = QStringLiteral("        通讯出错!");
+const QString Good = QStringLiteral("       模块编程完毕!\r\n  Lock1:AF  Lock2:DC  Lock3:CC");
+const QString BadGoodLocks =
+    QStringLiteral("       模块编程出错!\r\n        Lock1:AF\r\n        Lock2:DC\r\n        Lock3:CC");
+const QString ReadBack = QStringLiteral("       模块编程出错!\r\n Lock1:AF\r\n  Lock2:DC\r\n Lock3:CC");
+
+class FakeWindow : public run::IRunWindow {
+public:
+    QString StatusText() const override { return text; }
+    void SetStatusText(const QString& t) override
+    {
+        text = t;
+        texts.push_back(t);
+        if (onStatus)
+            onStatus(t);
+    }
+    void SetPrintDevCheck(int value) override { printDevCheck = value; }
+    QString IPaddrText() const override { return ip; }
+    QString PortText() const override { return port; }
+    void SetRunButtonEnabled(bool enabled) override { runButton.push_back(enabled); }
+    void Unload() override { ++unloads; }
+
+    QString text;
+    QStringList texts;
+    std::function<void(const QString&)> onStatus;
+    int printDevCheck = 0;
+    QString ip = QStringLiteral(" 127.0.0.1 ");
+    QString port = QStringLiteral("4001");
+    std::vector<bool> runButton;
+    int unloads = 0;
+};
+
+std::vector<std::uint8_t> Pattern(std::size_t size)
+{
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 256 + 3);
+    return bytes;
+}
+
+// A loaded window's parts with the simulated device behind the socket.
+struct Rig {
+    VirtualClock clock;
+    FakeEventQueue events{clock};
+    FakeSocket tcp{clock};
+    FakeSocket udp{clock};
+    FakeTimer timer1{clock};
+    FakeTimer timer4{clock};
+    Link link{tcp, udp, timer1, timer4, events};
+    FakeSerialPort MSComm1;
+    FakeStatusBar StatusBar1;
+    FakeProgressBar PriProgressBar;
+    FakeFileSystem files;
+    FakeWindow window;
+    run::ProgrammingRun run{{link, MSComm1, StatusBar1, PriProgressBar, files, window}};
+    FakeDevice device;
+
+    explicit Rig(devsim::Options options = {}, std::optional<std::vector<std::uint8_t>> image = Pattern(8192))
+        : device(clock, tcp, std::move(options))
+    {
+        link.RunEnable = FlagTrue;
+        link.SetUpSockets();
+        link.StartTimers();
+        PriProgressBar.SetValue(5);
+        PriProgressBar.history.clear();
+        if (image)
+            files.Put(run::ImageFileName, *image);
+    }
+
+    // What the window's Exit does: the flag, the port, then the window closes.
+    void Exit()
+    {
+        link.RunEnable = FlagFalse;
+        if (MSComm1.PortOpen())
+            MSComm1.SetPortOpen(false);
+        link.Shutdown();
+    }
+
+    // Runs `action` once, the first time the status text becomes `text`.
+    void OnStatus(const QString& text, std::function<void()> action)
+    {
+        window.onStatus = [this, text, action, done = false](const QString& t) mutable {
+            if (!done && t == text) {
+                done = true;
+                action();
+            }
+        };
+    }
+
+    const devsim::Counters& stats() const { return device.device.Stats(); }
+};
+
+std::vector<std::uint8_t> Frames(const std::vector<std::uint8_t>& image)
+{
+    std::vector<std::uint8_t> wire;
+    fr::SendBuffer buf{};
+    std::uint8_t x = 0;
+    const auto add = [&](int n) {
+        for (int i = 0; i < n; ++i)
+            wire.push_back(static_cast<std::uint8_t>(buf[static_cast<std::size_t>(i)]));
+    };
+    for (char c : {fr::CmdBurnEnable, fr::CmdSearch, fr::CmdBurnEnable, fr::CmdErase})
+        add(fr::BuildShortFrame(buf, c));
+    std::vector<std::uint8_t> padded = image;
+    padded.resize(8192);
+    for (int p = 0; p < fr::ModulePages; ++p)
+        add(fr::BuildPageFrame(buf, x, p, std::span<const std::uint8_t, 64>(padded.data() + p * 64, 64)));
+    return wire;
+}
+
+}  // namespace
+
+class RunTest : public QObject {
+    Q_OBJECT
+private slots:
+    void messages_data();
+    void messages();
+    void happyPathSendsEveryFrameAndReportsSuccess();
+    void silentDeviceIsAskedAgainUntilItAnswers_data();
+    void silentDeviceIsAskedAgainUntilItAnswers();
+    void rejectedPageIsNotResentAndSpoilsTheVerdict();
+    void timedOutPageIsSentAgain();
+    void lockBytes_data();
+    void lockBytes();
+    void exitFlagEndsTheRunWhereItIsTested_data();
+    void exitFlagEndsTheRunWhereItIsTested();
+    void closingTheWindowEndsEveryWaitAtOnce_data();
+    void closingTheWindowEndsEveryWaitAtOnce();
+    void imageSizes_data();
+    void imageSizes();
+    void imageFileProblemsEndSilentlyBeforeTheLink_data();
+    void imageFileProblemsEndSilentlyBeforeTheLink();
+    void badPortTextEndsBeforeConnecting_data();
+    void badPortTextEndsBeforeConnecting();
+    void serialPortErrorsGoToThePanel_data();
+    void serialPortErrorsGoToThePanel();
+    void secondClickDuringARunIsIgnored();
+    void unreachableDeviceEndsAtTheFirstSend();
+};
+
+void RunTest::messages_data()
+{
+    QTest::addColumn<QString>("actual");
+    QTest::addColumn<QString>("expected");
+    const Locks good{0xAF, 0xDC, 0xCC};
+    QTest::newRow("page 0 is 0%") << run::msg::PageAccepted(0) << QStringLiteral("        烧录成功!\r\n           0%");
+    QTest::newRow("page 1 is still 0%") << run::msg::PageAccepted(1) << QStringLiteral("        烧录成功!\r\n           0%");
+    QTest::newRow("page 2 is 1%") << run::msg::PageAccepted(2) << QStringLiteral("        烧录成功!\r\n           1%");
+    QTest::newRow("page 64 is 50%") << run::msg::PageAccepted(64) << QStringLiteral("        烧录成功!\r\n           50%");
+    QTest::newRow("page 127 is 99%") << run::msg::PageAccepted(127)
+                                     << QStringLiteral("        烧录成功!\r\n           99%");
+    QTest::newRow("rejected page 5") << run::msg::PageRejected(5)
+                                     << QStringLiteral("  \r\n  \r\n        烧录出错!\r\n         5");
+    QTest::newRow("lock time-out") << run::msg::LockTimedOut() << QStringLiteral("        烧录出错!\r\n         127");
+    QTest::newRow("locks good") << run::msg::LocksGood(good) << Good;
+    QTest::newRow("locks bad, no leading zeros")
+        << run::msg::LocksBad({0x00, 0xDC, 0x0C})
+        << QStringLiteral("       模块编程出错!\r\n        Lock1:0\r\n        Lock2:DC\r\n        Lock3:C");
+    QTest::newRow("read-back after a rejection") << run::msg::LocksAfterRejection(good) << ReadBack;
+}
+
+void RunTest::messages()
+{
+    QFETCH(QString, actual);
+    QFETCH(QString, expected);
+    QCOMPARE(actual, expected);
+}
+
+void RunTest::happyPathSendsEveryFrameAndReportsSuccess()
+{
+    Rig rig;
+    rig.StatusBar1.SetPanelText(1, QStringLiteral("Comm3:9600,N,8,1"));
+    rig.run.Run();
+
+    QCOMPARE(rig.window.text, Good);
+    QCOMPARE(rig.tcp.sent, Frames(Pattern(8192)));
+    QCOMPARE(rig.tcp.RemoteHost(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(rig.tcp.RemotePort(), 4001);
+
+    const std::vector<std::uint8_t> flash(rig.device.device.Flash().begin(), rig.device.device.Flash().end());
+    QCOMPARE(flash, Pattern(8192));
+
+    // The steps as the operator saw them, in order.
+    QCOMPARE(rig.window.texts.mid(0, 7),
+             (QStringList{Started, Started + QStringLiteral("  \r\n        烧录使能!"), Searching, Found,
+                          Found + QStringLiteral("  \r\n") + EraseEnabled, Erased, run::msg::PageAccepted(0)}));
+    QCOMPARE(rig.window.texts.at(6 + 64), run::msg::PageAccepted(64));
+    QCOMPARE(rig.window.printDevCheck, 1);
+
+    // Burn-enable, programming enable, erase and every page clear the serial
+    // input first; the search does not. The run ends by closing the port.
+    QCOMPARE(rig.MSComm1.clearCalls, 3 + 128);
+    QCOMPARE(rig.MSComm1.closeCalls, 1);
+    QCOMPARE(rig.StatusBar1.PanelText(1), QStringLiteral("Comm3:9600,N,8,1"));
+
+    QCOMPARE(rig.PriProgressBar.history.size(), std::size_t{128});
+    QCOMPARE(rig.PriProgressBar.history[64], 50.0f);
+    QCOMPARE(rig.PriProgressBar.Value(), 99.21875f);
+    QCOMPARE(rig.window.runButton, (std::vector<bool>{false, true}));
+    QVERIFY(!rig.run.Active());
+    // The link stays up for the next run to close.
+    QCOMPARE(rig.tcp.State(), sock::Connected);
+    QCOMPARE(rig.files.openFiles, 0);
+}
+
+void RunTest::silentDeviceIsAskedAgainUntilItAnswers_data()
+{
+    QTest::addColumn<int>("silentBurnEnables");
+    QTest::addColumn<int>("silentSearches");
+    QTest::newRow("burn-enable silent 4 times") << 4 << 0;
+    QTest::newRow("search silent 6 times") << 0 << 6;
+}
+
+void RunTest::silentDeviceIsAskedAgainUntilItAnswers()
+{
+    QFETCH(int, silentBurnEnables);
+    QFETCH(int, silentSearches);
+    devsim::Options options;
+    options.silentBurnEnables = silentBurnEnables;
+    options.silentSearches = silentSearches;
+    Rig rig(options);
+
+    std::int64_t searchShownAt = -1;
+    rig.OnStatus(Searching, [&] { searchShownAt = rig.clock.Now(); });
+    rig.run.Run();
+
+    QCOMPARE(rig.window.text, Good);
+    QCOMPARE(rig.stats().burnEnables, silentBurnEnables + 2);
+    QCOMPARE(rig.stats().searches, silentSearches + 1);
+    // One 500 ms time-out per silent frame, and no message while it lasts.
+    QVERIFY(searchShownAt >= 1000 + 500 * silentBurnEnables);
+    QVERIFY(!rig.window.texts.contains(CommError));
+    QCOMPARE(rig.MSComm1.clearCalls, silentBurnEnables + 3 + 128);
+}
+
+void RunTest::rejectedPageIsNotResentAndSpoilsTheVerdict()
+{
+    devsim::Options options;
+    options.rejectPages = {5};
+    Rig rig(options);
+    rig.run.Run();
+
+    QCOMPARE(rig.stats().pagesRejected, 1);
+    QCOMPARE(rig.stats().pageWrites.count(5), std::size_t{0});
+    QCOMPARE(rig.stats().pageWrites.at(6), 1);
+    const int rejected = static_cast<int>(rig.window.texts.indexOf(run::msg::PageRejected(5)));
+    QVERIFY(rejected > 0);
+    QCOMPARE(rig.window.texts.at(rejected + 1), ReadBack);
+    QCOMPARE(rig.window.texts.at(rejected + 2), run::msg::PageAccepted(6));
+    // The lock bytes match, yet the module is not programmed.
+    QCOMPARE(rig.window.text, BadGoodLocks);
+    QCOMPARE(rig.PriProgressBar.history[5], 100.0f * 5 / 128);
+}
+
+void RunTest::timedOutPageIsSentAgain()
+{
+    devsim::Options options;
+    options.dropPageReplies = {{7, 2}};
+    Rig rig(options);
+    std::int64_t firstErrorAt = -1;
+    rig.OnStatus(CommError, [&] { firstErrorAt = rig.clock.Now(); });
+    rig.run.Run();
+
+    QCOMPARE(rig.stats().pageRepliesDropped, 2);
+    QCOMPARE(rig.stats().pageWrites.at(7), 3);
+    QCOMPARE(rig.window.texts.count(CommError), 2);
+    const int firstError = static_cast<int>(rig.window.texts.indexOf(CommError));
+    QCOMPARE(rig.window.texts.at(firstError - 1), run::msg::PageAccepted(6));
+    QCOMPARE(rig.window.texts.at(firstError + 2), run::msg::PageAccepted(7));
+    QCOMPARE(rig.PriProgressBar.history.size(), std::size_t{128});
+    QCOMPARE(rig.window.text, Good);
+    QVERIFY(firstErrorAt > 5000);
+}
+
+void RunTest::lockBytes_data()
+{
+    QTest::addColumn<Locks>("locks");
+    QTest::addColumn<bool>("withhold");
+    QTest::addColumn<bool>("coalesce");
+    QTest::addColumn<int>("rejectPage");
+    QTest::addColumn<QString>("expected");
+    const Locks good{0xAF, 0xDC, 0xCC};
+    QTest::newRow("Lock3 0x0C is shown as C") << Locks{0xAF, 0xDC, 0x0C} << false << false << -1
+                                              << QStringLiteral("       模块编程出错!\r\n        Lock1:AF\r\n"
+                                                                "        Lock2:DC\r\n        Lock3:C");
+    QTest::newRow("no lock bytes at the final check")
+        << good << true << false << -1 << QStringLiteral("        烧录出错!\r\n         127");
+    QTest::newRow("lock bytes in the same delivery as page 127's reply") << good << false << true << -1 << Good;
+    QTest::newRow("rejected page 127 gets only the read-back") << good << false << false << 127 << ReadBack;
+    QTest::newRow("coalesced read-back after rejected page 127") << good << false << true << 127 << ReadBack;
+    QTest::newRow("rejected page 127, no lock bytes")
+        << good << true << false << 127 << run::msg::PageRejected(127);
+}
+
+void RunTest::lockBytes()
+{
+    QFETCH(Locks, locks);
+    QFETCH(bool, withhold);
+    QFETCH(bool, coalesce);
+    QFETCH(int, rejectPage);
+    QFETCH(QString, expected);
+    devsim::Options options;
+    options.lockBytes = locks;
+    options.withholdLocks = withhold;
+    options.coalesceLock = coalesce;
+    if (rejectPage >= 0)
+        options.rejectPages = {rejectPage};
+    Rig rig(options);
+    rig.run.Run();
+
+    QCOMPARE(rig.window.text, expected);
+    QCOMPARE(rig.PriProgressBar.Value(), 99.21875f);
+    QCOMPARE(rig.MSComm1.closeCalls, 1);
+}
+
+void RunTest::exitFlagEndsTheRunWhereItIsTested_data()
+{
+    // Exit's flag alone, the window left open: the run must see it where it looks.
+    QTest::addColumn<int>("silentBurnEnables");
+    QTest::addColumn<int>("droppedPage");
+    QTest::addColumn<QString>("clearWhenShown");
+    QTest::addColumn<int>("clearAfterMs");
+    QTest::addColumn<int>("framesSent");
+    QTest::addColumn<int>("unloads");
+    // Frames: burn-enable (5 bytes) ... search 5, enable 5, erase 5, pages 136 each.
+    QTest::newRow("before the first burn-enable") << 0 << -1 << Started << 0 << 0 << 0;
+    QTest::newRow("burn-enable wait times out") << 1000 << -1 << Started << 1200 << 5 << 0;
+    QTest::newRow("top of programming enable") << 0 << -1 << Found << 0 << 10 << 1;
+    QTest::newRow("top of erase") << 0 << -1 << Found + QStringLiteral("  \r\n") + EraseEnabled << 0 << 15 << 1;
+    QTest::newRow("page wait times out") << 0 << 3 << run::msg::PageAccepted(2) << 0 << 20 + 4 * 136 << 0;
+}
+
+void RunTest::exitFlagEndsTheRunWhereItIsTested()
+{
+    QFETCH(int, silentBurnEnables);
+    QFETCH(int, droppedPage);
+    QFETCH(QString, clearWhenShown);
+    QFETCH(int, clearAfterMs);
+    QFETCH(int, framesSent);
+    QFETCH(int, unloads);
+    devsim::Options options;
+    options.silentBurnEnables = silentBurnEnables;
+    if (droppedPage >= 0)
+        options.dropPageReplies = {{droppedPage, 1}};
+    Rig rig(options);
+    rig.OnStatus(clearWhenShown, [&] {
+        rig.clock.After(clearAfterMs, [&] { rig.link.RunEnable = FlagFalse; });
+    });
+    rig.run.Run();
+
+    QCOMPARE(static_cast<int>(rig.tcp.sent.size()), framesSent);
+    QCOMPARE(rig.window.unloads, unloads);
+    QCOMPARE(rig.window.text, clearWhenShown);
+    QCOMPARE(rig.MSComm1.closeCalls, 0);
+    QCOMPARE(rig.window.runButton, (std::vector<bool>{false, true}));
+}
+
+void RunTest::closingTheWindowEndsEveryWaitAtOnce_data()
+{
+    QTest::addColumn<QString>("whenShown");
+    QTest::addColumn<int>("afterMs");
+    QTest::addColumn<int>("silentSearches");
+    QTest::newRow("settling wait") << Started << 300 << 0;
+    QTest::newRow("connect wait") << Started << 2000 << 0;
+    QTest::newRow("search loop of a silent device") << Searching << 2600 << 1000000;
+    QTest::newRow("page wait") << run::msg::PageAccepted(40) << 0 << 0;
+}
+
+void RunTest::closingTheWindowEndsEveryWaitAtOnce()
+{
+    QFETCH(QString, whenShown);
+    QFETCH(int, afterMs);
+    QFETCH(int, silentSearches);
+    devsim::Options options;
+    options.silentSearches = silentSearches;
+    options.replyDelayMs = 2;
+    Rig rig(options);
+    rig.tcp.connectDelayMs = 3000;  // still connecting when the settling wait ends
+    std::int64_t exitAt = -1;
+    std::size_t sentAtExit = 0;
+    QString textAtExit;
+    rig.OnStatus(whenShown, [&] {
+        rig.clock.After(afterMs, [&] {
+            exitAt = rig.clock.Now();
+            sentAtExit = rig.tcp.sent.size();
+            textAtExit = rig.window.text;
+            rig.Exit();
+        });
+    });
+    rig.run.Run();
+
+    QVERIFY(exitAt >= 0);
+    QCOMPARE(rig.clock.Now(), exitAt);
+    QCOMPARE(rig.tcp.sent.size(), sentAtExit);
+    QCOMPARE(rig.window.text, textAtExit);
+    QCOMPARE(rig.window.runButton, std::vector<bool>{false});  // the closed window is not touched
+    QVERIFY(!rig.run.Active());
+}
+
+void RunTest::imageSizes_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::newRow("empty file") << 0;
+    QTest::newRow("100 bytes") << 100;
+    QTest::newRow("8192 bytes") << 8192;
+}
+
+void RunTest::imageSizes()
+{
+    QFETCH(int, size);
+    Rig rig({}, Pattern(static_cast<std::size_t>(size)));
+    rig.run.Run();
+
+    std::vector<std::uint8_t> expected = Pattern(static_cast<std::size_t>(size));
+    expected.resize(8192, 0);
+    const std::vector<std::uint8_t> flash(rig.device.device.Flash().begin(), rig.device.device.Flash().end());
+    QCOMPARE(flash, expected);
+    QCOMPARE(rig.tcp.sent, Frames(expected));
+    QCOMPARE(rig.window.text, Good);
+    QCOMPARE(rig.files.bytesRead, size);
+}
+
+void RunTest::imageFileProblemsEndSilentlyBeforeTheLink_data()
+{
+    QTest::addColumn<bool>("present");
+    QTest::newRow("8193 bytes") << true;
+    QTest::newRow("missing") << false;
+}
+
+void RunTest::imageFileProblemsEndSilentlyBeforeTheLink()
+{
+    QFETCH(bool, present);
+    Rig rig({}, present ? std::optional(Pattern(8193)) : std::nullopt);
+    rig.StatusBar1.SetPanelText(1, QStringLiteral("Comm1:9600,N,8,1"));
+    rig.run.Run();
+
+    QCOMPARE(rig.window.text, Started);
+    QCOMPARE(rig.window.printDevCheck, 1);
+    QVERIFY(rig.tcp.sent.empty());
+    QCOMPARE(rig.tcp.closeCalls, 0);
+    QCOMPARE(rig.tcp.connectCalls, 0);
+    QCOMPARE(rig.files.openFiles, 0);
+    QCOMPARE(rig.files.bytesRead, present ? 8193 : 0);
+    QCOMPARE(rig.StatusBar1.PanelText(1), QStringLiteral("Comm1:9600,N,8,1"));
+    QCOMPARE(rig.window.runButton, (std::vector<bool>{false, true}));
+}
+
+void RunTest::badPortTextEndsBeforeConnecting_data()
+{
+    QTest::addColumn<QString>("port");
+    for (const char* text : {"abc", "", "70000", "-1", "4001.5", "0", "40 01"})
+        QTest::newRow(qPrintable(QStringLiteral("\"%1\"").arg(QString::fromLatin1(text)))) << QString::fromLatin1(text);
+}
+
+void RunTest::badPortTextEndsBeforeConnecting()
+{
+    QFETCH(QString, port);
+    Rig rig;
+    rig.window.port = port;
+    rig.run.Run();
+
+    QCOMPARE(rig.window.text, Started);
+    QCOMPARE(rig.tcp.connectCalls, 0);
+    QVERIFY(rig.tcp.sent.empty());
+    QCOMPARE(rig.window.runButton, (std::vector<bool>{false, true}));
+}
+
+void RunTest::serialPortErrorsGoToThePanel_data()
+{
+    QTest::addColumn<QString>("panel");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("second");
+    QTest::addColumn<QString>("expected");
+    const QString comm2 = QStringLiteral("Comm2:9600,N,8,1");
+    QTest::newRow("8005 twice: one suffix") << comm2 << 8005 << 8005 << comm2 + QStringLiteral(" 串口占用");
+    QTest::newRow("8005 then 8002: suffix replaced") << comm2 << 8005 << 8002 << comm2 + QStringLiteral(" 串口无效");
+    QTest::newRow("short text is trimmed and kept")
+        << QStringLiteral("  abc  ") << 8002 << 0 << QStringLiteral("abc 串口无效");
+    QTest::newRow("other errors leave no trace") << comm2 << 53 << 0 << comm2;
+}
+
+void RunTest::serialPortErrorsGoToThePanel()
+{
+    QFETCH(QString, panel);
+    QFETCH(int, first);
+    QFETCH(int, second);
+    QFETCH(QString, expected);
+    Rig rig;
+    rig.StatusBar1.SetPanelText(1, panel);
+    for (int number : {first, second}) {
+        if (number == 0)
+            continue;
+        rig.MSComm1.failClearWith = number;
+        rig.run.Run();
+        QCOMPARE(rig.window.text, Started);
+        QVERIFY(rig.tcp.sent.empty());  // raised by the clear before the first send
+    }
+    QCOMPARE(rig.StatusBar1.PanelText(1), expected);
+
+    // Raised by the close at the normal end, after the whole image went out.
+    Rig ending;
+    ending.StatusBar1.SetPanelText(1, panel);
+    ending.MSComm1.failOpenWith = err::CommInvalidPort;
+    ending.run.Run();
+    QCOMPARE(ending.window.text, Good);
+    QCOMPARE(ending.StatusBar1.PanelText(1), TrimBlanks(panel).left(16) + QStringLiteral(" 串口无效"));
+}
+
+void RunTest::secondClickDuringARunIsIgnored()
+{
+    Rig rig;
+    std::vector<bool> buttonAtClick;
+    rig.OnStatus(Searching, [&] {
+        buttonAtClick = rig.window.runButton;
+        rig.run.Run();  // as if RUN were clicked inside the search wait
+    });
+    rig.run.Run();
+
+    QCOMPARE(buttonAtClick, std::vector<bool>{false});
+    QCOMPARE(rig.tcp.sent, Frames(Pattern(8192)));
+    QCOMPARE(rig.tcp.connectCalls, 1);
+    QCOMPARE(rig.window.texts.count(Started), 1);
+    QCOMPARE(rig.window.text, Good);
+    QCOMPARE(rig.window.runButton, (std::vector<bool>{false, true}));
+}
+
+void RunTest::unreachableDeviceEndsAtTheFirstSend()
+{
+    Rig rig;
+    rig.tcp.acceptConnect = false;
+    rig.run.Run();
+
+    QCOMPARE(rig.window.text, Started);
+    QVERIFY(rig.tcp.sent.empty());
+    // One Timer1 interval of settling, then the connect wait until Timer4's tick.
+    QCOMPARE(rig.clock.Now(), std::int64_t{5000});
+    QCOMPARE(rig.window.runButton, (std::vector<bool>{false, true}));
+}
+
+QTEST_GUILESS_MAIN(RunTest)
+#include "tst_run.moc"

@@ -57,6 +57,7 @@ private slots:
     void replyAndTimeOutOnTheSamePassCountAsTimeOut();
     void byteBetweenWaitsIsDroppedByTheNextWait();
     void rawBytesArriveUnchanged();
+    void followingWaitKeepsTheRestOfTheDelivery();
     void byteBeyondTheBufferIsDropped();
     void downLoadSendsOneByteAtATime();
     void downLoadStopsAtABadElement_data();
@@ -140,6 +141,29 @@ void LinkTest::byteBetweenWaitsIsDroppedByTheNextWait()
     QCOMPARE(int(rig.link.RecBuf[0]), 0x42);
     // ...and gone once the next wait starts.
     QCOMPARE(rig.link.GetSerialData(500, 1), FlagTrue);
+    QCOMPARE(rig.link.RecCount, std::int16_t(0));
+    QCOMPARE(int(rig.link.RecBuf[0]), 0);
+}
+
+void LinkTest::followingWaitKeepsTheRestOfTheDelivery()
+{
+    Rig rig;
+    rig.Connected();
+    // Reply and two of three lock bytes in one delivery, the third later.
+    rig.tcp.Deliver({0x05, 0xAF, 0xDC}, 1);
+    rig.tcp.Deliver({0xCC}, 100);
+    QCOMPARE(rig.link.GetSerialData(5000, 1), FlagFalse);
+    QCOMPARE(rig.link.GetFollowingData(5000, 3, 1), FlagFalse);
+    QCOMPARE(rig.link.RecCount, std::int16_t(3));
+    const std::array<std::uint8_t, 3> locks{0xAF, 0xDC, 0xCC};
+    QVERIFY(std::equal(locks.begin(), locks.end(), rig.link.RecBuf.begin()));
+
+    // Nothing after the reply: the wait starts empty and times out.
+    rig.tcp.Deliver({0x05}, 1);
+    QCOMPARE(rig.link.GetSerialData(5000, 1), FlagFalse);
+    const std::int64_t start = rig.clock.Now();
+    QCOMPARE(rig.link.GetFollowingData(5000, 3, 1), FlagTrue);
+    QCOMPARE(rig.clock.Now() - start, std::int64_t{5000});
     QCOMPARE(rig.link.RecCount, std::int16_t(0));
     QCOMPARE(int(rig.link.RecBuf[0]), 0);
 }

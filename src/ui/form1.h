@@ -2,36 +2,105 @@
 
 #include "link/link.h"
 #include "platform/qt/qteventqueue.h"
+#include "platform/qt/qtfile.h"
 #include "platform/qt/qtsocket.h"
 #include "platform/qt/qttimer.h"
-#include "platform/serialport.h"
+#include "run/run.h"
+#include "ui/serialportcontrol.h"
 
 #include <QWidget>
 
+#include <memory>
+
+class QCheckBox;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
 namespace modburn {
 
-// The main window. It owns the controls and the link state for its whole life.
-class Form1 : public QWidget {
+class ProgressBarWidget;
+class StatusBarWidget;
+class StatusTextBox;
+
+// The main window. It owns the controls and the link state for its whole
+// life, wires their events and hands the work to the link and the run.
+// Every control carries its designed name as its objectName.
+class Form1 : public QWidget, public run::IRunWindow {
     Q_OBJECT
 public:
     explicit Form1(QWidget* parent = nullptr);
     ~Form1() override;
 
     Link& link() { return link_; }
+    run::ProgrammingRun& programmingRun() { return *run_; }
+    StatusTextBox* statusTextBox() const { return priDownText_; }
+
+    // The window as the run sees it.
+    QString StatusText() const override;
+    void SetStatusText(const QString& text) override;
+    void SetPrintDevCheck(int value) override;
+    QString IPaddrText() const override;
+    QString PortText() const override;
+    void SetRunButtonEnabled(bool enabled) override;
+    void Unload() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void CreateControls();
+    void SetTabOrder();
+    void SetUpSettingPanel();
+    void WireEvents();
     void Load();
 
+    void RunClick();
+    void Command1Click();
+    void StatusBar1PanelClick(int panel);
+
+    // Controls without a face; children of the window by name.
     QtSocket TcpWinsock_;
     QtSocket udpWinsock_;
     QtTimer Timer1_;
     QtTimer Timer4_;
+    SerialPortControl MSComm1_;
+
     QtEventQueue events_;
-    SerialPortModel MSComm1_;
+    QtFileSystem files_;
     Link link_;
+
+    // Controls with a face; the window owns them as Qt children.
+    QGroupBox* Frame1_ = nullptr;
+    QPushButton* Run_ = nullptr;
+    QPushButton* Command1_ = nullptr;
+    QLineEdit* IPaddr_ = nullptr;
+    QLineEdit* Port_ = nullptr;
+    StatusBarWidget* StatusBar1_ = nullptr;
+    QCheckBox* PrintDevCheck_ = nullptr;
+    ProgressBarWidget* PriProgressBar_ = nullptr;
+    StatusTextBox* priDownText_ = nullptr;
+    QCheckBox* HarWareCheck_ = nullptr;
+    ProgressBarWidget* HardProgressBar_ = nullptr;
+    QGroupBox* Frame2_ = nullptr;
+    QCheckBox* DownHZCheck_ = nullptr;
+    ProgressBarWidget* HZProgressBar_ = nullptr;
+    QGroupBox* Frame3_ = nullptr;
+    QRadioButton* U17_ = nullptr;
+    QRadioButton* U23_ = nullptr;
+    QRadioButton* U14_ = nullptr;
+    QRadioButton* U21_ = nullptr;
+    QRadioButton* Mega8_ = nullptr;
+    QCheckBox* HzCheck_ = nullptr;
+    QRadioButton* HZ12_ = nullptr;
+    QRadioButton* HZ16_ = nullptr;
+    QRadioButton* HZ24S_ = nullptr;
+    QRadioButton* HZ24ST_ = nullptr;
+
+    // Made once the controls it works on exist.
+    std::unique_ptr<run::ProgrammingRun> run_;
 };
 
 }  // namespace modburn

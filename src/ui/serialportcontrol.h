@@ -1,0 +1,17 @@
+#pragma once
+
+#include "platform/serialport.h"
+
+#include <QObject>
+
+namespace modburn {
+
+// The serial-port model as a child object of the window, so it can be found
+// by name like the window's other controls.
+class SerialPortControl : public QObject, public SerialPortModel {
+    Q_OBJECT
+public:
+    explicit SerialPortControl(QObject* parent = nullptr) : QObject(parent) {}
+};
+
+}  // namespace modburn

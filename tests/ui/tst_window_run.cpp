@@ -1,0 +1,158 @@
+// The real window, a real socket and the simulator on loopback: a whole run as
+// the operator makes it, and Exit in the middle of one.
+
+#include "launcher.h"
+#include "ui/form1.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using namespace modburn;
+
+namespace {
+
+const QString Good = QStringLiteral("       模块编程完毕!\r\n  Lock1:AF  Lock2:DC  Lock3:CC");
+const QString Searching = QStringLiteral("        系统查找设备!");
+
+QByteArray RandomImage(int size)
+{
+    QByteArray bytes(size, '\0');
+    for (char& b : bytes)
+        b = static_cast<char>(QRandomGenerator::global()->bounded(256));
+    return bytes;
+}
+
+}  // namespace
+
+class WindowRunTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void runProgramsTheSimulatorWithTheImage();
+    void exitDuringTheSearchEndsTheProgram();
+
+private:
+    // Puts the address of the started simulator into the window's boxes.
+    void PointAtSimulator(Form1& form);
+
+    QTemporaryDir dir_;
+    QString oldCurrent_;
+    devsim::Launcher devsim_;
+};
+
+void WindowRunTest::init()
+{
+    QVERIFY(dir_.isValid());
+    oldCurrent_ = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir_.path()));
+}
+
+void WindowRunTest::cleanup()
+{
+    devsim_.Stop();
+    QDir::setCurrent(oldCurrent_);
+}
+
+void WindowRunTest::PointAtSimulator(Form1& form)
+{
+    form.findChild<QLineEdit*>(QStringLiteral("IPaddr"))->setText(QStringLiteral("127.0.0.1"));
+    form.findChild<QLineEdit*>(QStringLiteral("Port"))->setText(QString::number(devsim_.Port()));
+}
+
+void WindowRunTest::runProgramsTheSimulatorWithTheImage()
+{
+    const QByteArray image = RandomImage(8192);
+    QFile file(dir_.filePath(QStringLiteral("TavimorkAVRMODavr.bin")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(image);
+    file.close();
+    const QString flashOut = dir_.filePath(QStringLiteral("flash.bin"));
+    QString error;
+    QVERIFY2(devsim_.Start(QStringLiteral(MODBURN_DEVSIM_PATH), {QStringLiteral("--flash-out"), flashOut}, &error),
+             qPrintable(error));
+
+    Form1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    PointAtSimulator(form);
+    auto* run = form.findChild<QPushButton*>(QStringLiteral("Run"));
+
+    // RUN is greyed out while the run is active.
+    bool greyedDuringRun = false;
+    QTimer probe;
+    connect(&probe, &QTimer::timeout, this, [&] { greyedDuringRun = greyedDuringRun || !run->isEnabled(); });
+    probe.start(50);
+
+    QTest::mouseClick(run, Qt::LeftButton);  // returns when the run has ended
+    probe.stop();
+
+    QCOMPARE(form.StatusText(), Good);
+    QVERIFY(greyedDuringRun);
+    QVERIFY(run->isEnabled());
+    QFile flash(flashOut);
+    QVERIFY(flash.open(QIODevice::ReadOnly));
+    QVERIFY(flash.readAll() == image);
+
+    // A second run closes the link the first one left open and starts again;
+    // its settling wait lasts the last reply wait's 5000 ms.
+    QTest::mouseClick(run, Qt::LeftButton);
+    QCOMPARE(form.StatusText(), Good);
+}
+
+void WindowRunTest::exitDuringTheSearchEndsTheProgram()
+{
+    QFile file(dir_.filePath(QStringLiteral("TavimorkAVRMODavr.bin")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(RandomImage(100));
+    file.close();
+    QString error;
+    QVERIFY2(devsim_.Start(QStringLiteral(MODBURN_DEVSIM_PATH), {QStringLiteral("--silent-search"),
+                                                                QStringLiteral("1000000")},
+                           &error),
+             qPrintable(error));
+
+    Form1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    PointAtSimulator(form);
+
+    // As in the program itself: the event loop runs until the window closes.
+    QElapsedTimer sinceExit;
+    bool searched = false;
+    QTimer probe;
+    connect(&probe, &QTimer::timeout, this, [&] {
+        if (searched || form.StatusText() != Searching)
+            return;
+        searched = true;
+        sinceExit.start();
+        QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command1")), Qt::LeftButton);
+    });
+    probe.start(20);
+    bool gaveUp = false;
+    QTimer::singleShot(0, this, [&] { QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Run")), Qt::LeftButton); });
+    QTimer::singleShot(60000, this, [&] {
+        gaveUp = true;
+        QApplication::exit(1);
+    });
+    const int code = QApplication::exec();
+
+    QVERIFY(searched);
+    QVERIFY(!gaveUp);
+    QCOMPARE(code, 0);
+    QVERIFY(!form.isVisible());
+    QVERIFY(!form.programmingRun().Active());
+    QCOMPARE(form.StatusText(), Searching);
+    qInfo("event loop ended %lld ms after Exit", static_cast<long long>(sinceExit.elapsed()));
+}
+
+QTEST_MAIN(WindowRunTest)
+#include "tst_window_run.moc"

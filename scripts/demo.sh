@@ -18,6 +18,14 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 echo "modburn demo: simulator on 127.0.0.1:4001 (log: $work/devsim.log); working folder $work"
-echo "modburn demo: the window is a placeholder in this release; the simulator transcript shows every frame it receives"
+echo "modburn demo: type 127.0.0.1 into the address box (the left one at the bottom) and press RUN;"
+echo "modburn demo: the simulator writes what it was programmed with to $work/flash-written.bin"
 repo=$PWD
 (cd "$work" && "$repo/build/src/modburn")
+if [ -f "$work/flash-written.bin" ]; then
+  if cmp -s "$work/flash-written.bin" "$work/TavimorkAVRMODavr.bin"; then
+    echo "modburn demo: the simulator's flash equals the image file"
+  else
+    echo "modburn demo: the simulator's flash differs from the image file"
+  fi
+fi

@@ -4,6 +4,7 @@
 //
 // Usage: link_bench [extra simulator options, e.g. --realistic]
 
+#include "cputime.h"
 #include "launcher.h"
 #include "link/link.h"
 #include "platform/qt/qteventqueue.h"
@@ -13,25 +14,12 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
 using namespace modburn;
-
-namespace {
-
-double CpuMs()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-}
-
-}  // namespace
+using bench::CpuMs;
 
 int main(int argc, char* argv[])
 {

@@ -4,6 +4,7 @@
 //
 // Usage: run_bench [extra simulator options, e.g. --realistic]
 
+#include "cputime.h"
 #include "launcher.h"
 #include "ui/form1.h"
 
@@ -15,22 +16,13 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
-#include <sys/resource.h>
-
 #include <cstdio>
 #include <vector>
 
 using namespace modburn;
+using bench::CpuMs;
 
 namespace {
-
-double CpuMs()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-}
 
 // The window, noting when each status text appears.
 class TimedForm : public Form1 {

@@ -162,6 +162,19 @@ std::vector<Action> Device::Handle(const std::vector<std::uint8_t>& frame)
     }
 }
 
+std::vector<Action> Device::AckUnlessSilent(const std::string& what, int& silentSoFar, int silentWanted,
+                                            const Action& ack)
+{
+    if (silentSoFar < silentWanted) {
+        ++silentSoFar;
+        Log("<- " + what + " (silent " + std::to_string(silentSoFar) + " of " + std::to_string(silentWanted) +
+            ", no reply)");
+        return {};
+    }
+    Log("<- " + what + " -> 06");
+    return {ack};
+}
+
 std::vector<Action> Device::HandleShort(const std::vector<std::uint8_t>& f)
 {
     const std::string letters = Letter(f[2]) + "," + Letter(f[3]);
@@ -175,24 +188,10 @@ std::vector<Action> Device::HandleShort(const std::vector<std::uint8_t>& f)
         switch (f[2]) {
         case fr::CmdBurnEnable:
             ++stats_.burnEnables;
-            if (stats_.silentBurnEnables < options_.silentBurnEnables) {
-                ++stats_.silentBurnEnables;
-                Log("<- burn-enable (silent " + std::to_string(stats_.silentBurnEnables) + " of " +
-                    std::to_string(options_.silentBurnEnables) + ", no reply)");
-                return {};
-            }
-            Log("<- burn-enable -> 06");
-            return {ack};
+            return AckUnlessSilent("burn-enable", stats_.silentBurnEnables, options_.silentBurnEnables, ack);
         case fr::CmdSearch:
             ++stats_.searches;
-            if (stats_.silentSearches < options_.silentSearches) {
-                ++stats_.silentSearches;
-                Log("<- search (silent " + std::to_string(stats_.silentSearches) + " of " +
-                    std::to_string(options_.silentSearches) + ", no reply)");
-                return {};
-            }
-            Log("<- search -> 06");
-            return {ack};
+            return AckUnlessSilent("search", stats_.silentSearches, options_.silentSearches, ack);
         case fr::CmdErase: {
             ++stats_.erases;
             flash_.fill(0xFF);

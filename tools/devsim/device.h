@@ -99,6 +99,9 @@ private:
     std::vector<Action> HandleFontPage(const std::vector<std::uint8_t>& frame);
     std::vector<Action> HandleCheck(const std::vector<std::uint8_t>& frame);
     void Log(const std::string& line) const;
+    // The first `silentWanted` frames of a kind go unanswered.
+    std::vector<Action> AckUnlessSilent(const std::string& what, int& silentSoFar, int silentWanted,
+                                        const Action& ack);
     bool WriteFlashFile();
 
     Options options_;

@@ -86,16 +86,17 @@ void ProgrammingRun::Run()
     if (active_)
         return;
     active_ = true;
+    struct Inactive {
+        bool& active;
+        ~Inactive() { active = false; }
+    } inactive{active_};
+
     p_.window.SetRunButtonEnabled(false);
     try {
         Body();
     } catch (const RuntimeError& error) {
         HandleError(error.Number());
-    } catch (...) {
-        active_ = false;
-        throw;
     }
-    active_ = false;
     // A closed window is left alone.
     if (!p_.link.IsShutDown())
         p_.window.SetRunButtonEnabled(true);

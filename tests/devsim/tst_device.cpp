@@ -314,6 +314,83 @@ private slots:
         QVERIFY(fault != NoFault || std::string(reply.begin() + 11, reply.begin() + 19) == fr::Hex(sum, 8));
     }
 
+    void fontPageFaults_data()
+    {
+        QTest::addColumn<bool>("reject");  // otherwise the reply is dropped
+        QTest::newRow("font page 7 rejected on request, nothing stored") << true;
+        QTest::newRow("font page 7 stored, reply dropped") << false;
+    }
+    void fontPageFaults()
+    {
+        QFETCH(bool, reject);
+        const QStringList ok{"02 61 57 4F 4B 33 32 03"}, er{"02 61 57 45 52 32 31 03"};
+        Rig rig([&](Options& o) { (reject ? o.rejectFontPages : o.dropFontPageReplies) = {7}; });
+        FontData data{};
+        data.fill(0x5A);
+        for (int attempt = 0; attempt < 2; ++attempt)  // every time, not just the first
+            QCOMPARE(rig.Writes(FontFrame(7, data)), reject ? er : QStringList{});
+        QCOMPARE(rig.device.HasFontPage(7), !reject);
+        QVERIFY(reject || rig.device.FontPage(7) == data);
+        QCOMPARE(rig.Writes(FontFrame(8, data)), ok);  // other pages unaffected
+        const Counters& stats = rig.device.Stats();
+        QCOMPARE(stats.fontPagesRejected, reject ? 2 : 0);
+        QCOMPARE(stats.fontRepliesDropped, reject ? 0 : 2);
+        QCOMPARE(stats.fontPagesAccepted, reject ? 1 : 3);
+    }
+
+    void silentChecksRunOut()
+    {
+        Rig rig([](Options& o) { o.silentChecks = 3; });
+        fr::SendBuffer request{};
+        // Both kinds of check count towards the same three.
+        const char kinds[] = {fr::QualFont, fr::QualChecksum, fr::QualFont, fr::QualChecksum, fr::QualFont};
+        for (int i = 0; i < 5; ++i) {
+            const Bytes f = CheckFrame(request, kinds[i], 10, 11, 0);
+            QCOMPARE(rig.Writes(f), i < 3 ? QStringList{} : Rig().Writes(f));
+            QCOMPARE(rig.Writes(ShortFrame(fr::CmdSearch)), QStringList{"06"});
+        }
+        const Counters& stats = rig.device.Stats();
+        QCOMPARE(stats.silentChecks, 3);
+        QCOMPARE(stats.downloadChecks, 3);
+        QCOMPARE(stats.checksumChecks, 2);
+    }
+
+    void lowerCaseCheckDigits_data()
+    {
+        QTest::addColumn<char>("qualifier");
+        QTest::newRow("download check") << fr::QualFont;
+        QTest::newRow("checksum check") << fr::QualChecksum;
+    }
+    void lowerCaseCheckDigits()
+    {
+        QFETCH(char, qualifier);
+        // Sum 00000ABC: an odd number of letters, so the reply's own XOR changes too.
+        FontData data{};
+        std::fill_n(data.begin(), 10, 0xFF);
+        data[10] = 0xC6;
+        Rig upper, lower([](Options& o) { o.lowerCaseCheckDigits = true; });
+        upper.Feed(FontFrame(10, data));
+        lower.Feed(FontFrame(10, data));
+        fr::SendBuffer request{};
+        const Bytes f = CheckFrame(request, qualifier, 10, 10, 0xABC);
+        const Bytes u = upper.Reply(f), l = lower.Reply(f);
+        QCOMPARE(l.size(), u.size());
+        QVERIFY(std::equal(u.begin(), u.begin() + 11, l.begin()));  // header and echoed pages
+        QCOMPARE(std::string(u.begin() + 11, u.begin() + 19), "00000ABC");
+        QCOMPARE(std::string(l.begin() + 11, l.begin() + 19), "00000abc");
+        const auto xorText = [](const Bytes& r) {
+            return fr::Hex(std::accumulate(r.begin() + 1, r.begin() + 19, std::uint8_t{0}, std::bit_xor<>()), 2);
+        };
+        QCOMPARE(std::string(l.begin() + 19, l.begin() + 21), xorText(l));
+        QVERIFY(xorText(l) != xorText(u));
+        QCOMPARE(l.back(), std::uint8_t{fr::ETX});
+        fr::RecBuffer rec{};
+        std::copy(u.begin(), u.end(), rec.begin());
+        QVERIFY(fr::CheckReplyMatches(rec, request));
+        std::copy(l.begin(), l.end(), rec.begin());
+        QVERIFY(!fr::CheckReplyMatches(rec, request));  // the tool compares the digits as text
+    }
+
     void garbageNeverCrashes_data()
     {
         QTest::addColumn<unsigned>("seed");

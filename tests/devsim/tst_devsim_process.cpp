@@ -51,6 +51,8 @@ void TestDevsimProcess::badOptionsExitWithUsageCode_data()
     QTest::addColumn<QStringList>("args");
     QTest::newRow("port not a number") << QStringList{"--port", "abc"};
     QTest::newRow("lock with two bytes") << QStringList{"--lock", "AF,DC"};
+    QTest::newRow("font page 32768") << QStringList{"--reject-font-page", "32768"};
+    QTest::newRow("negative check count") << QStringList{"--silent-check", "-1"};
     QTest::newRow("unknown option") << QStringList{"--no-such-option"};
 }
 

@@ -162,8 +162,8 @@ std::vector<Action> Device::Handle(const std::vector<std::uint8_t>& frame)
     }
 }
 
-std::vector<Action> Device::AckUnlessSilent(const std::string& what, int& silentSoFar, int silentWanted,
-                                            const Action& ack)
+std::vector<Action> Device::ReplyUnlessSilent(const std::string& what, const std::string& replyText,
+                                              int& silentSoFar, int silentWanted, const Action& reply)
 {
     if (silentSoFar < silentWanted) {
         ++silentSoFar;
@@ -171,8 +171,8 @@ std::vector<Action> Device::AckUnlessSilent(const std::string& what, int& silent
             ", no reply)");
         return {};
     }
-    Log("<- " + what + " -> 06");
-    return {ack};
+    Log("<- " + what + " -> " + replyText);
+    return {reply};
 }
 
 std::vector<Action> Device::HandleShort(const std::vector<std::uint8_t>& f)
@@ -188,10 +188,10 @@ std::vector<Action> Device::HandleShort(const std::vector<std::uint8_t>& f)
         switch (f[2]) {
         case fr::CmdBurnEnable:
             ++stats_.burnEnables;
-            return AckUnlessSilent("burn-enable", stats_.silentBurnEnables, options_.silentBurnEnables, ack);
+            return ReplyUnlessSilent("burn-enable", "06", stats_.silentBurnEnables, options_.silentBurnEnables, ack);
         case fr::CmdSearch:
             ++stats_.searches;
-            return AckUnlessSilent("search", stats_.silentSearches, options_.silentSearches, ack);
+            return ReplyUnlessSilent("search", "06", stats_.silentSearches, options_.silentSearches, ack);
         case fr::CmdErase: {
             ++stats_.erases;
             flash_.fill(0xFF);
@@ -315,6 +315,8 @@ std::vector<Action> Device::HandleFontPage(const std::vector<std::uint8_t>& f)
         reason = "bad page";
     else if (ParseHex(f, sumPos, 2) != XorOf(f, 1, sumPos))
         reason = "bad checksum";
+    else if (options_.rejectFontPages.count(static_cast<int>(page)) != 0)
+        reason = "rejected on request";
     const bool ok = reason.empty();
 
     std::string line =
@@ -337,6 +339,12 @@ std::vector<Action> Device::HandleFontPage(const std::vector<std::uint8_t>& f)
     } else {
         ++stats_.fontPagesRejected;
         line += " " + reason + " -> ER";
+    }
+
+    if (ok && options_.dropFontPageReplies.count(static_cast<int>(page)) != 0) {
+        ++stats_.fontRepliesDropped;
+        Log(line + " -> reply dropped");
+        return {};
     }
 
     Bytes reply{fr::STX, static_cast<std::uint8_t>(fr::Lead), static_cast<std::uint8_t>(fr::CmdWrite)};
@@ -363,25 +371,32 @@ std::vector<Action> Device::HandleCheck(const std::vector<std::uint8_t>& f)
     for (std::size_t i = 4; i < 12; ++i)
         reply.push_back(i < f.size() ? f[i] : '-');
 
-    std::string line = "<- " + what;
+    std::string line = what;
+    std::string sum = "--------";  // never equal to digits the tool sent
     if (ok) {
         const long long first = ParseHex(f, 4, 4);
         const long long last = ParseHex(f, 8, 4);
-        const std::string sum = fr::Hex(FontSum(static_cast<int>(first), static_cast<int>(last)), 8);
-        AppendText(reply, sum);
+        sum = fr::Hex(FontSum(static_cast<int>(first), static_cast<int>(last)), 8);
+        if (options_.lowerCaseCheckDigits) {
+            // Same value, but a byte-wise compare against the tool's upper-case digits fails.
+            for (char& c : sum) {
+                if (c >= 'A' && c <= 'F')
+                    c = static_cast<char>(c - 'A' + 'a');
+            }
+        }
         line += " " + std::string(f.begin() + 4, f.begin() + 8) + ".." +
                 std::string(f.begin() + 8, f.begin() + 12) + " sum " +
-                std::string(f.begin() + 12, f.begin() + 20) + " -> " + sum;
+                std::string(f.begin() + 12, f.begin() + 20);
         ++(qualifier == fr::QualChecksum ? stats_.checksumChecks : stats_.downloadChecks);
     } else {
-        AppendText(reply, "--------");  // never equal to digits the tool sent
-        line += " malformed -> --------";
+        line += " malformed";
         ++stats_.malformedChecks;
     }
-    AppendText(reply, fr::Hex(XorOf(reply, 1, reply.size()), 2));
+    AppendText(reply, sum);
+    AppendText(reply, fr::Hex(XorOf(reply, 1, reply.size()), 2));  // over the digits as sent
     reply.push_back(fr::ETX);
-    Log(line);
-    return {{options_.replyDelayMs, reply, false}};
+    return ReplyUnlessSilent(line, sum, stats_.silentChecks, options_.silentChecks,
+                             {options_.replyDelayMs, reply, false});
 }
 
 bool Device::WriteFlashFile()

@@ -39,6 +39,10 @@ struct Options {
     int lockDelayMs = 20;                 // gap between a page reply and the lock bytes
     bool coalesceLock = false;            // lock bytes in the same write as the page reply
     std::set<int> corruptFontPages;       // stored with one byte altered, so a check of that range fails
+    std::set<int> rejectFontPages;        // valid font pages answered "ER" every time (nothing stored)
+    std::set<int> dropFontPageReplies;    // font pages stored as usual but never answered
+    int silentChecks = 0;                 // the first N check frames, 'C','P' and 'C','Z' together, get no reply
+    bool lowerCaseCheckDigits = false;    // a check reply's sum digits in lower-case hex
     std::string flashOut;                 // when non-empty: write the module flash to this file after page 127
 };
 
@@ -59,10 +63,12 @@ struct Counters {
     int pageRepliesDropped = 0;
     int lockReplies = 0;                  // lock byte triples sent
     int fontPagesAccepted = 0;
-    int fontPagesRejected = 0;
-    int downloadChecks = 0;
+    int fontPagesRejected = 0;            // any font page frame answered "ER", on request or not
+    int fontRepliesDropped = 0;
+    int downloadChecks = 0;               // well-formed ones, silent ones included
     int checksumChecks = 0;
     int malformedChecks = 0;
+    int silentChecks = 0;
     int unknownCommands = 0;
     int malformedShortFrames = 0;         // 5-byte frames without their ETX
     int closes = 0;
@@ -99,9 +105,9 @@ private:
     std::vector<Action> HandleFontPage(const std::vector<std::uint8_t>& frame);
     std::vector<Action> HandleCheck(const std::vector<std::uint8_t>& frame);
     void Log(const std::string& line) const;
-    // The first `silentWanted` frames of a kind go unanswered.
-    std::vector<Action> AckUnlessSilent(const std::string& what, int& silentSoFar, int silentWanted,
-                                        const Action& ack);
+    // The first `silentWanted` frames of a kind go unanswered; `replyText` is the reply as logged.
+    std::vector<Action> ReplyUnlessSilent(const std::string& what, const std::string& replyText, int& silentSoFar,
+                                          int silentWanted, const Action& reply);
     bool WriteFlashFile();
 
     Options options_;

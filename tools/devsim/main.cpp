@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <optional>
+#include <set>
 #include <stdexcept>
 
 #include <sys/socket.h>
@@ -23,6 +24,7 @@ using modburn::devsim::Options;
 
 constexpr int UsageExit = 2;
 constexpr long long MaxDelayMs = 600000;
+constexpr long long MaxCount = 1000000;
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -63,6 +65,23 @@ int Delay(const QCommandLineParser& p, const QString& option, int fallback)
         return fallback;
     return static_cast<int>(
         Number(option, p.value(option), 0, MaxDelayMs, QStringLiteral("a time in ms (0..600000)")));
+}
+
+int Count(const QCommandLineParser& p, const QString& option)
+{
+    if (!p.isSet(option))
+        return 0;
+    return static_cast<int>(Number(option, p.value(option), 0, MaxCount, QStringLiteral("a count (0..1000000)")));
+}
+
+// Every value of a repeatable font page option.
+std::set<int> FontPages(const QCommandLineParser& p, const QString& option)
+{
+    std::set<int> pages;
+    for (const QString& v : p.values(option))
+        pages.insert(static_cast<int>(
+            Number(option, v, 0, modburn::devsim::MaxFontPage, QStringLiteral("a font page (0..32767)"))));
+    return pages;
 }
 
 std::array<std::uint8_t, 3> LockBytes(const QString& value)
@@ -159,6 +178,16 @@ int main(int argc, char* argv[])
                                 "Store font page P with one byte altered, so a check over it "
                                 "fails (repeatable).",
                                 "P");
+    const QString rejectFont = opt("reject-font-page",
+                                   "Answer a valid write of font page P with ER every time, storing nothing "
+                                   "(repeatable).",
+                                   "P");
+    const QString dropFont =
+        opt("drop-font-page-reply", "Store font page P but never answer its write (repeatable).", "P");
+    const QString silentCheck =
+        opt("silent-check", "Leave the first N download and checksum checks (together) unanswered.", "N");
+    const QString lowerCheck =
+        opt("lower-case-check", "Send the eight sum digits of a check reply in lower-case hex.");
     const QString transcript = opt("transcript", "Print one line per received frame to stdout.");
 
     Options options;
@@ -176,12 +205,8 @@ int main(int argc, char* argv[])
                 Number(port, p.value(port), 0, 65535, QStringLiteral("a port number (0..65535)")));
         if (p.isSet(lock))
             options.lockBytes = LockBytes(p.value(lock));
-        if (p.isSet(silent))
-            options.silentBurnEnables = static_cast<int>(
-                Number(silent, p.value(silent), 0, 1000000, QStringLiteral("a count (0..1000000)")));
-        if (p.isSet(silentSearch))
-            options.silentSearches = static_cast<int>(Number(silentSearch, p.value(silentSearch), 0, 1000000,
-                                                             QStringLiteral("a count (0..1000000)")));
+        options.silentBurnEnables = Count(p, silent);
+        options.silentSearches = Count(p, silentSearch);
         options.withholdLocks = p.isSet(withhold);
         for (const QString& v : p.values(reject))
             options.rejectPages.insert(
@@ -192,7 +217,7 @@ int main(int argc, char* argv[])
             if (kv.size() != 2)
                 Fail(drop, v, expected);
             const int k = static_cast<int>(Number(drop, kv[0], 0, 127, expected));
-            options.dropPageReplies[k] = static_cast<int>(Number(drop, kv[1], 0, 1000000, expected));
+            options.dropPageReplies[k] = static_cast<int>(Number(drop, kv[1], 0, MaxCount, expected));
         }
         if (p.isSet(closeAfter))
             options.closeAfterPage = static_cast<int>(
@@ -209,9 +234,11 @@ int main(int argc, char* argv[])
                 Fail(flashOut, p.value(flashOut), QStringLiteral("a file name"));
             options.flashOut = p.value(flashOut).toStdString();
         }
-        for (const QString& v : p.values(corrupt))
-            options.corruptFontPages.insert(
-                static_cast<int>(Number(corrupt, v, 0, 32767, QStringLiteral("a font page (0..32767)"))));
+        options.corruptFontPages = FontPages(p, corrupt);
+        options.rejectFontPages = FontPages(p, rejectFont);
+        options.dropFontPageReplies = FontPages(p, dropFont);
+        options.silentChecks = Count(p, silentCheck);
+        options.lowerCaseCheckDigits = p.isSet(lowerCheck);
     } catch (const UsageError& e) {
         std::fprintf(stderr, "modburn-devsim: %s\nTry 'modburn-devsim --help'.\n", e.what());
         return UsageExit;

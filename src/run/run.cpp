@@ -1,6 +1,7 @@
 #include "run/run.h"
 
 #include "frame/frame.h"
+#include "link/portreport.h"
 #include "platform/errors.h"
 
 #include <span>
@@ -13,7 +14,6 @@ namespace {
 
 const QString CrLf = QStringLiteral("\r\n");
 constexpr int LastPage = fr::ModulePages - 1;
-constexpr int SettingLength = 16;  // "Comm1:9600,N,8,1"
 
 // A number as a signed decimal whose sign position holds a blank when it is
 // not negative: 5 is " 5".
@@ -257,10 +257,7 @@ void ProgrammingRun::HandleError(int number)
                                                            : nullptr;
     if (!suffix)
         return;
-    IStatusBar& bar = p_.StatusBar1;
-    // Cutting to the setting's length drops the suffix of an earlier error.
-    const QString setting = TrimBlanks(bar.PanelText(IStatusBar::FirstPanel)).left(SettingLength);
-    bar.SetPanelText(IStatusBar::FirstPanel, setting + *suffix);
+    ReportAfterSetting(p_.StatusBar1, *suffix);
 }
 
 }  // namespace modburn::run

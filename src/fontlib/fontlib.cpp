@@ -1,0 +1,169 @@
+#include "fontlib/fontlib.h"
+
+#include "frame/frame.h"
+#include "link/portreport.h"
+#include "platform/errors.h"
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+namespace modburn::fontlib {
+
+namespace fr = modburn::frame;
+
+namespace {
+
+// The pause after each page: a bare count, during which no events run.
+void Pause()
+{
+    volatile int n = 0;
+    while (n <= 10000)
+        n = n + 1;
+}
+
+}  // namespace
+
+const std::array<Library, 4>& Libraries()
+{
+    static const std::array<Library, 4> libraries{{
+        {QStringLiteral("Hzk12"), QStringLiteral("HZ12"), QStringLiteral("HZ12S   下载中 "),
+         QStringLiteral("HZ12S     下载完成"), QStringLiteral("HZ12S     下载完成")},
+        {QStringLiteral("Hzk16s"), QStringLiteral("HZ16"), QStringLiteral("HZ16S     下载中 "),
+         QStringLiteral("HZ16S     下载完成"), QStringLiteral("HZ16S    下载完成")},
+        {QStringLiteral("Hzk24s"), QStringLiteral("HZ24S"), QStringLiteral("HZ24S     下载中 "),
+         QStringLiteral("HZ24S     下载完成"), QStringLiteral("HZ24S     下载完成")},
+        {QStringLiteral("Hzk24st"), QStringLiteral("HZ24ST"), QStringLiteral("HZ24ST    下载中 "),
+         QStringLiteral("HZ24ST    下载完成"), QStringLiteral("HZ24ST    下载完成")},
+    }};
+    return libraries;
+}
+
+const Library* FindLibrary(const QString& dspStr)
+{
+    for (const Library& library : Libraries()) {
+        if (library.name == dspStr)
+            return &library;
+    }
+    return nullptr;
+}
+
+QString LoadingCaption(const Library& library, int i)
+{
+    // i / 3 rounded to nearest (it never falls halfway), modulo 6, plus one:
+    // the seventh dot never shows.
+    const int dots = (i + 1) / 3 % 6 + 1;
+    return library.loading + QStringLiteral(".......").left(dots);
+}
+
+std::uint32_t CheckSumValue(double aCheckSum)
+{
+    // nearbyint rounds in the default mode: to nearest, halves to even.
+    const double rounded = std::nearbyint(aCheckSum);
+    constexpr double low = std::numeric_limits<std::int32_t>::min();
+    constexpr double high = std::numeric_limits<std::int32_t>::max();
+    if (!(rounded >= low && rounded <= high))  // NaN fails too
+        throw RuntimeError(err::Overflow, "Overflow");
+    return static_cast<std::uint32_t>(static_cast<std::int32_t>(rounded));
+}
+
+bool FontTransfer::DownChar(const QString& dspStr, const std::int16_t& sPage, const std::int16_t& ePage)
+{
+    Link& link = p_.link;
+    const Library* library = FindLibrary(dspStr);
+
+    // Destroying the file closes it, whatever way out is taken.
+    const std::unique_ptr<IFile> file =
+        p_.files.OpenForRead(p_.files.InCurrentDir(TrimBlanks(dspStr) + QStringLiteral(".bin")));
+    std::uint32_t DataSum = 0;
+
+    const int pagesAfterFirst = int{ePage} - int{sPage};
+    if (pagesAfterFirst < std::numeric_limits<std::int16_t>::min() ||
+        pagesAfterFirst > std::numeric_limits<std::int16_t>::max())
+        throw RuntimeError(err::Overflow, "Overflow");
+
+    // The file starts at the first page of the range and is padded with zeros.
+    bool atEnd = false;
+    std::array<std::uint8_t, fr::FontPageSize> data{};
+    for (int i = 0; i <= pagesAfterFirst; ++i) {
+        for (std::uint8_t& byte : data) {
+            const auto read = atEnd ? std::nullopt : file->ReadByte();
+            atEnd = !read;
+            byte = read.value_or(0);
+            DataSum += byte;
+        }
+        fr::BuildFontPageFrame(link.SendBuf, link.FrameXor, static_cast<std::int16_t>(sPage + i), data);
+        if (!Exchange(fr::FontPageFrameLen, fr::FontPageReply))
+            return false;
+        if (!fr::FontPageAccepted(link.RecBuf)) {
+            ReportFailure(PageRefused);
+            return false;
+        }
+        ShowProgress(i, pagesAfterFirst);
+        Pause();
+        if (library)
+            p_.window.SetOptionCaption(library->option, LoadingCaption(*library, i));
+    }
+
+    file->Close();
+    if (library)
+        p_.window.SetOptionCaption(library->option, library->done);
+
+    fr::BuildCheckFrame(link.SendBuf, link.FrameXor, fr::QualFont, sPage, ePage, DataSum);
+    if (!Exchange(fr::CheckFrameLen, fr::CheckReply))
+        return false;
+    const bool verified = fr::CheckReplyMatches(link.RecBuf, link.SendBuf);
+    if (library) {
+        p_.window.SetOptionCaption(library->option,
+                                   verified ? library->done + Verified : library->doneThenFailed + NotVerified);
+    }
+
+    // The device may follow up; whatever comes, or not, is not looked at.
+    link.GetSerialData(fr::CheckReply.timeoutMs, fr::CheckReply.length);
+    return verified;
+}
+
+bool FontTransfer::CheckChar(const double& aCheckSum, const std::int16_t& sPage, const std::int16_t& ePage)
+{
+    Link& link = p_.link;
+    const std::uint32_t checksum = CheckSumValue(aCheckSum);
+    fr::BuildCheckFrame(link.SendBuf, link.FrameXor, fr::QualChecksum, sPage, ePage, checksum);
+    if (!Exchange(fr::CheckFrameLen, fr::CheckReply))
+        return false;
+    if (fr::CheckReplyMatches(link.RecBuf, link.SendBuf))
+        return true;
+    p_.MSComm1.SetPortOpen(false);
+    return false;
+}
+
+bool FontTransfer::Exchange(int length, fr::ReplyRule reply)
+{
+    p_.MSComm1.SetInBufferCount(0);
+    p_.link.DownLoad(static_cast<std::int16_t>(length));
+    if (p_.link.GetSerialData(reply.timeoutMs, reply.length) == FlagFalse)
+        return true;
+    // A reply that never came must not be judged from what an earlier reply
+    // left in RecBuf.
+    ReportFailure(NoAnswer);
+    return false;
+}
+
+void FontTransfer::ReportFailure(const QString& suffix)
+{
+    ReportAfterSetting(p_.StatusBar1, suffix);
+    p_.MSComm1.SetPortOpen(false);
+}
+
+void FontTransfer::ShowProgress(int i, int pagesAfterFirst)
+{
+    IProgressBar& bar = p_.HZProgressBar;
+    // One page has nothing to divide: it is the whole range.
+    if (pagesAfterFirst == 0) {
+        bar.SetValue(bar.Max());
+        return;
+    }
+    const double span = double{bar.Max()} - double{bar.Min()};
+    bar.SetValue(static_cast<float>(span * i / pagesAfterFirst));
+}
+
+}  // namespace modburn::fontlib

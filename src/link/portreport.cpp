@@ -1,0 +1,13 @@
+#include "link/portreport.h"
+
+#include "link/link.h"
+
+namespace modburn {
+
+void ReportAfterSetting(IStatusBar& StatusBar1, const QString& suffix)
+{
+    const QString setting = TrimBlanks(StatusBar1.PanelText(IStatusBar::FirstPanel)).left(SettingLength);
+    StatusBar1.SetPanelText(IStatusBar::FirstPanel, setting + suffix);
+}
+
+}  // namespace modburn

@@ -1,0 +1,542 @@
+// Font library download and verification on fake platform parts and the
+// simulated device, on a virtual clock.
+
+#include "fakedevice.h"
+#include "fakeplatform.h"
+
+#include "fontlib/fontlib.h"
+#include "frame/frame.h"
+#include "platform/errors.h"
+
+#include <QtTest>
+
+#include <cmath>
+#include <limits>
+#include <numeric>
+
+using namespace modburn;
+using namespace modburn::fake;
+namespace fr = modburn::frame;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Captions = std::vector<std::pair<QString, QString>>;
+using Page = std::array<std::uint8_t, fr::FontPageSize>;
+
+const QString Setting = QStringLiteral("Comm1:9600,N,8,1");
+
+class FakeFontWindow : public fontlib::IFontWindow {
+public:
+    void SetOptionCaption(const QString& option, const QString& caption) override
+    {
+        captions.emplace_back(option, caption);
+    }
+    Captions captions;
+};
+
+Bytes Pattern(std::size_t size)
+{
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 13 + i / 256 + 0x5A);
+    return bytes;
+}
+
+std::uint32_t Sum(const Bytes& bytes)
+{
+    return std::accumulate(bytes.begin(), bytes.end(), std::uint32_t{0});
+}
+
+Page PageOf(const Bytes& file, std::size_t index)
+{
+    Page page{};
+    for (std::size_t j = 0; j < page.size(); ++j) {
+        const std::size_t at = index * page.size() + j;
+        page[j] = at < file.size() ? file[at] : 0;
+    }
+    return page;
+}
+
+std::string Text(const Bytes& wire, std::size_t from, std::size_t count)
+{
+    return std::string(wire.begin() + static_cast<std::ptrdiff_t>(from),
+                       wire.begin() + static_cast<std::ptrdiff_t>(from + count));
+}
+
+// The window's parts with the simulated device behind a connected link.
+struct Rig {
+    VirtualClock clock;
+    FakeEventQueue events{clock};
+    FakeSocket tcp{clock};
+    FakeSocket udp{clock};
+    FakeTimer timer1{clock};
+    FakeTimer timer4{clock};
+    Link link{tcp, udp, timer1, timer4, events};
+    FakeSerialPort MSComm1;
+    FakeStatusBar StatusBar1;
+    FakeProgressBar HZProgressBar;
+    FakeFileSystem files;
+    FakeFontWindow window;
+    fontlib::FontTransfer font{{link, MSComm1, StatusBar1, HZProgressBar, files, window}};
+    FakeDevice device;
+    std::size_t sentAtStart = 0;
+
+    explicit Rig(devsim::Options options = {}) : device(clock, tcp, std::move(options))
+    {
+        link.SetUpSockets();
+        link.StartTimers();
+        link.Open(QStringLiteral("127.0.0.1"), QStringLiteral("4001"));
+        MSComm1.open_ = true;
+        StatusBar1.SetPanelText(IStatusBar::FirstPanel, Setting);
+        sentAtStart = tcp.sent.size();
+    }
+
+    Bytes Sent() const { return Bytes(tcp.sent.begin() + static_cast<std::ptrdiff_t>(sentAtStart), tcp.sent.end()); }
+    // The device hears nothing more.
+    void Deafen() { tcp.onByteSent = nullptr; }
+    QString Panel() const { return StatusBar1.PanelText(IStatusBar::FirstPanel); }
+    const devsim::Counters& stats() const { return device.device.Stats(); }
+};
+
+// What a download of `file` into sPage..ePage puts on the wire.
+Bytes ExpectedWire(const Bytes& file, std::int16_t sPage, std::int16_t ePage)
+{
+    Bytes wire;
+    fr::SendBuffer buf{};
+    std::uint8_t x = 0;
+    const auto add = [&](int n) {
+        for (int i = 0; i < n; ++i)
+            wire.push_back(static_cast<std::uint8_t>(buf[static_cast<std::size_t>(i)]));
+    };
+    std::uint32_t sum = 0;
+    for (int i = 0; i <= ePage - sPage; ++i) {
+        const Page page = PageOf(file, static_cast<std::size_t>(i));
+        sum += std::accumulate(page.begin(), page.end(), std::uint32_t{0});
+        add(fr::BuildFontPageFrame(buf, x, static_cast<std::int16_t>(sPage + i), page));
+    }
+    add(fr::BuildCheckFrame(buf, x, fr::QualFont, sPage, ePage, sum));
+    return wire;
+}
+
+const fontlib::Library& Lib(const char* name)
+{
+    return *fontlib::FindLibrary(QString::fromLatin1(name));
+}
+
+}  // namespace
+
+class FontLibTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void shortFileIsPaddedAndSummed();
+    void emptyFileSendsZeros();
+    void rangeBelowItsStartSendsOnlyTheCheck();
+    void onlyTheRangeIsRead();
+    void captionsFollowTheLibrary_data();
+    void captionsFollowTheLibrary();
+    void dotsCycleWithoutTheSeventh();
+    void otherNamesChangeNoCaption_data();
+    void otherNamesChangeNoCaption();
+    void onePageFillsTheBar();
+    void failedCheckKeepsThePortOpen_data();
+    void failedCheckKeepsThePortOpen();
+    void rejectedPageEndsTheDownload();
+    void silentPageIsNotTakenFromAnEarlierReply();
+    void silentDownloadCheckFails();
+    void errorsPassToTheCallerWithTheFileClosed();
+
+    void checkCharDigits_data();
+    void checkCharDigits();
+    void checkCharOutOfRangeSendsNothing_data();
+    void checkCharOutOfRangeSendsNothing();
+    void checkCharAgainstTheDevice();
+    void checkCharLowerCaseReplyFails();
+    void silentCheckIsNotTakenFromAnEarlierReply();
+};
+
+void FontLibTest::shortFileIsPaddedAndSummed()
+{
+    Rig rig;
+    const Bytes file = Pattern(300);
+    rig.files.Put(QStringLiteral("Hzk12.bin"), file);
+
+    QVERIFY(rig.font.DownChar(QStringLiteral("Hzk12"), 10, 11));
+
+    const Bytes wire = rig.Sent();
+    QCOMPARE(wire, ExpectedWire(file, 10, 11));
+    QCOMPARE(Text(wire, 4, 4), std::string("000A"));
+    QCOMPARE(Text(wire, 523 + 4, 4), std::string("000B"));
+    // The check frame: pages 10..11 and the sum of the 300 bytes, padding adding nothing.
+    const std::size_t check = 2 * 523;
+    QCOMPARE(Text(wire, check + 4, 16), "000A000B" + fr::Hex(Sum(file), 8));
+
+    QCOMPARE(rig.device.device.FontPage(10), PageOf(file, 0));
+    Page last = PageOf(file, 1);
+    QVERIFY(std::all_of(last.begin() + 44, last.end(), [](std::uint8_t b) { return b == 0; }));
+    QCOMPARE(rig.device.device.FontPage(11), last);
+    QCOMPARE(rig.MSComm1.clearCalls, 3);
+    QCOMPARE(rig.MSComm1.closeCalls, 0);
+    QCOMPARE(rig.files.openFiles, 0);
+    QCOMPARE(rig.Panel(), Setting);
+}
+
+void FontLibTest::emptyFileSendsZeros()
+{
+    Rig rig;
+    rig.files.Put(QStringLiteral("Hzk16s.bin"), {});
+
+    QVERIFY(rig.font.DownChar(QStringLiteral("Hzk16s"), 0, 2));
+
+    const Bytes wire = rig.Sent();
+    QCOMPARE(wire, ExpectedWire({}, 0, 2));
+    QCOMPARE(Text(wire, 3 * 523 + 4, 16), std::string("0000000200000000"));
+    QCOMPARE(rig.device.device.FontPageCount(), std::size_t{3});
+    QCOMPARE(rig.device.device.FontPage(2), Page{});
+}
+
+void FontLibTest::rangeBelowItsStartSendsOnlyTheCheck()
+{
+    Rig rig;
+    rig.files.Put(QStringLiteral("Hzk24s.bin"), Pattern(1000));
+
+    QVERIFY(rig.font.DownChar(QStringLiteral("Hzk24s"), 5, 4));
+
+    const Bytes wire = rig.Sent();
+    QCOMPARE(wire.size(), std::size_t{fr::CheckFrameLen});
+    QCOMPARE(Text(wire, 1, 19), std::string("aCP0005000400000000"));
+    QCOMPARE(rig.files.opened.size(), 1);
+    QCOMPARE(rig.files.openFiles, 0);
+    QCOMPARE(rig.files.bytesRead, 0);
+    const Captions expected{{"HZ24S", "HZ24S     下载完成"}, {"HZ24S", "HZ24S     下载完成   校验成功"}};
+    QCOMPARE(rig.window.captions, expected);
+    QVERIFY(rig.HZProgressBar.history.empty());
+}
+
+void FontLibTest::onlyTheRangeIsRead()
+{
+    Rig rig;
+    const Bytes file = Pattern(2000);
+    rig.files.Put(QStringLiteral("Hzk12.bin"), file);
+
+    QVERIFY(rig.font.DownChar(QStringLiteral("Hzk12"), 0, 1));
+    QCOMPARE(rig.files.bytesRead, 512);
+    const Bytes sent(file.begin(), file.begin() + 512);
+    QCOMPARE(rig.device.device.FontSum(0, 1), Sum(sent));
+}
+
+void FontLibTest::captionsFollowTheLibrary_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("loading");
+    QTest::addColumn<QString>("done");
+
+    QTest::newRow("Hzk12") << "Hzk12" << "HZ12" << "HZ12S   下载中 " << "HZ12S     下载完成";
+    QTest::newRow("Hzk16s") << "Hzk16s" << "HZ16" << "HZ16S     下载中 " << "HZ16S     下载完成";
+    QTest::newRow("Hzk24s") << "Hzk24s" << "HZ24S" << "HZ24S     下载中 " << "HZ24S     下载完成";
+    QTest::newRow("Hzk24st") << "Hzk24st" << "HZ24ST" << "HZ24ST    下载中 " << "HZ24ST    下载完成";
+}
+
+void FontLibTest::captionsFollowTheLibrary()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, option);
+    QFETCH(QString, loading);
+    QFETCH(QString, done);
+
+    Rig rig;
+    rig.files.Put(name + QStringLiteral(".bin"), Pattern(4 * 256));
+    QVERIFY(rig.font.DownChar(name, 20, 23));
+
+    const Captions expected{{option, loading + "."},  {option, loading + "."},
+                            {option, loading + ".."}, {option, loading + ".."},
+                            {option, done},           {option, done + "   校验成功"}};
+    QCOMPARE(rig.window.captions, expected);
+    QCOMPARE(rig.HZProgressBar.history, (std::vector<float>{0.0f, 100.0f / 3, 200.0f / 3, 100.0f}));
+}
+
+void FontLibTest::dotsCycleWithoutTheSeventh()
+{
+    const fontlib::Library& lib = Lib("Hzk12");
+    const int dots[] = {1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, 5, 5, 6, 6, 6, 1, 1, 1, 2};
+    for (int i = 0; i < static_cast<int>(std::size(dots)); ++i)
+        QCOMPARE(fontlib::LoadingCaption(lib, i), lib.loading + QString(dots[i], u'.'));
+    QCOMPARE(fontlib::LoadingCaption(lib, 32767), lib.loading + QString(32768 / 3 % 6 + 1, u'.'));
+}
+
+void FontLibTest::otherNamesChangeNoCaption_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("file");
+
+    QTest::newRow("blanks around Hzk12") << " Hzk12 " << "Hzk12.bin";
+    QTest::newRow("lower case") << "hzk12" << "hzk12.bin";
+    QTest::newRow("own library") << "MyFont" << "MyFont.bin";
+}
+
+void FontLibTest::otherNamesChangeNoCaption()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, file);
+
+    Rig rig;
+    rig.files.Put(file, Pattern(600));
+    QVERIFY(rig.font.DownChar(name, 0, 2));
+    QCOMPARE(rig.files.opened, QStringList{rig.files.InCurrentDir(file)});
+    QVERIFY(rig.window.captions.empty());
+    QCOMPARE(rig.HZProgressBar.history.size(), std::size_t{3});
+}
+
+void FontLibTest::onePageFillsTheBar()
+{
+    Rig rig;
+    rig.HZProgressBar.SetMin(10);
+    rig.HZProgressBar.history.clear();
+    rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(256));
+
+    QVERIFY(rig.font.DownChar(QStringLiteral("Hzk12"), 7, 7));
+    QCOMPARE(rig.HZProgressBar.history, std::vector<float>{100.0f});
+}
+
+void FontLibTest::failedCheckKeepsThePortOpen_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<bool>("lowerCase");
+
+    QTest::newRow("Hzk16s, corrupted page") << "Hzk16s" << "HZ16S    下载完成   校验失败" << false;
+    QTest::newRow("Hzk24s, corrupted page") << "Hzk24s" << "HZ24S     下载完成   校验失败" << false;
+    QTest::newRow("Hzk12, lower-case digits") << "Hzk12" << "HZ12S     下载完成   校验失败" << true;
+}
+
+void FontLibTest::failedCheckKeepsThePortOpen()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    QFETCH(bool, lowerCase);
+
+    devsim::Options options;
+    if (lowerCase)
+        options.lowerCaseCheckDigits = true;
+    else
+        options.corruptFontPages = {2};
+    Rig rig(options);
+    const Bytes file = Pattern(1024);
+    QVERIFY(fr::Hex(Sum(file), 8).find_first_of("ABCDEF") != std::string::npos);
+    rig.files.Put(name + QStringLiteral(".bin"), file);
+
+    QVERIFY(!rig.font.DownChar(name, 0, 3));
+    QCOMPARE(rig.window.captions.back().second, caption);
+    QCOMPARE(rig.MSComm1.closeCalls, 0);
+    QCOMPARE(rig.Panel(), Setting);
+    QCOMPARE(rig.stats().downloadChecks, 1);
+}
+
+void FontLibTest::rejectedPageEndsTheDownload()
+{
+    devsim::Options options;
+    options.rejectFontPages = {11};
+    Rig rig(options);
+    // An earlier report's suffix is dropped with the blanks.
+    rig.StatusBar1.SetPanelText(IStatusBar::FirstPanel, "  " + Setting + " 通讯失败");
+    rig.files.Put(QStringLiteral("Hzk24st.bin"), Pattern(4 * 256));
+
+    QVERIFY(!rig.font.DownChar(QStringLiteral("Hzk24st"), 10, 13));
+
+    QCOMPARE(rig.Panel(), Setting + " 通讯错误");
+    QCOMPARE(rig.MSComm1.closeCalls, 1);
+    QCOMPARE(rig.files.openFiles, 0);
+    QCOMPARE(rig.Sent().size(), std::size_t{2 * 523});
+    QCOMPARE(rig.stats().downloadChecks, 0);
+    const Captions expected{{"HZ24ST", "HZ24ST    下载中 ."}};
+    QCOMPARE(rig.window.captions, expected);
+    QCOMPARE(rig.HZProgressBar.history, std::vector<float>{0.0f});
+}
+
+void FontLibTest::silentPageIsNotTakenFromAnEarlierReply()
+{
+    devsim::Options options;
+    options.dropFontPageReplies = {11};
+    Rig rig(options);
+    rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(4 * 256));
+
+    const std::int64_t start = rig.clock.Now();
+    QVERIFY(!rig.font.DownChar(QStringLiteral("Hzk12"), 10, 13));
+
+    QCOMPARE(rig.clock.Now() - start, std::int64_t{2000});
+    QCOMPARE(rig.Panel(), Setting + " 通讯失败");
+    QCOMPARE(rig.MSComm1.closeCalls, 1);
+    QCOMPARE(rig.files.openFiles, 0);
+    QCOMPARE(rig.Sent().size(), std::size_t{2 * 523});
+    QCOMPARE(rig.window.captions.size(), std::size_t{1});
+}
+
+void FontLibTest::silentDownloadCheckFails()
+{
+    devsim::Options options;
+    options.silentChecks = 1;
+    Rig rig(options);
+    rig.files.Put(QStringLiteral("Hzk24s.bin"), Pattern(512));
+
+    QVERIFY(!rig.font.DownChar(QStringLiteral("Hzk24s"), 0, 1));
+
+    QCOMPARE(rig.Panel(), Setting + " 通讯失败");
+    QCOMPARE(rig.MSComm1.closeCalls, 1);
+    QCOMPARE(rig.files.openFiles, 0);
+    QCOMPARE(rig.window.captions.back().second, QStringLiteral("HZ24S     下载完成"));
+}
+
+void FontLibTest::errorsPassToTheCallerWithTheFileClosed()
+{
+    const auto raises = [](auto&& call) {
+        try {
+            call();
+        } catch (const RuntimeError& e) {
+            return e.Number();
+        }
+        return 0;
+    };
+
+    {
+        Rig rig;
+        QCOMPARE(raises([&] { rig.font.DownChar(QStringLiteral("Hzk12"), 0, 1); }), err::FileNotFound);
+        QVERIFY(rig.Sent().empty());
+    }
+    {
+        Rig rig;  // a span of 32768 pages after the first does not fit
+        rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(10));
+        QCOMPARE(raises([&] { rig.font.DownChar(QStringLiteral("Hzk12"), -1, 32767); }), err::Overflow);
+        QVERIFY(rig.Sent().empty());
+        QCOMPARE(rig.files.openFiles, 0);
+        QCOMPARE(rig.Panel(), Setting);
+    }
+    {
+        devsim::Options options;
+        options.fontPageWriteMs = 50;
+        Rig rig(options);
+        rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(4 * 256));
+        rig.clock.After(75, [&] { rig.link.Shutdown(); });  // the window closes during page 2
+        QCOMPARE(raises([&] { rig.font.DownChar(QStringLiteral("Hzk12"), 0, 3); }), err::WindowClosed);
+        QCOMPARE(rig.Sent().size(), std::size_t{2 * 523});
+        QCOMPARE(rig.files.openFiles, 0);
+        QCOMPARE(rig.Panel(), Setting);
+    }
+}
+
+void FontLibTest::checkCharDigits_data()
+{
+    QTest::addColumn<double>("checksum");
+    QTest::addColumn<QString>("digits");
+
+    QTest::newRow("0") << 0.0 << "00000000";
+    QTest::newRow("-1") << -1.0 << "FFFFFFFF";
+    QTest::newRow("10.5 to even") << 10.5 << "0000000A";
+    QTest::newRow("11.5 to even") << 11.5 << "0000000C";
+    QTest::newRow("10.4999") << 10.4999 << "0000000A";
+    QTest::newRow("-2.5 to even") << -2.5 << "FFFFFFFE";
+    QTest::newRow("largest download sum") << 2139095040.0 << "7F800000";
+    QTest::newRow("int32 max") << 2147483647.0 << "7FFFFFFF";
+    QTest::newRow("int32 min") << -2147483648.0 << "80000000";
+}
+
+void FontLibTest::checkCharDigits()
+{
+    QFETCH(double, checksum);
+    QFETCH(QString, digits);
+
+    Rig rig;
+    rig.font.CheckChar(checksum, 0, 511);
+
+    const Bytes wire = rig.Sent();
+    fr::SendBuffer buf{};
+    std::uint8_t x = 0;
+    fr::BuildCheckFrame(buf, x, fr::QualChecksum, 0, 511, fontlib::CheckSumValue(checksum));
+    QCOMPARE(wire.size(), std::size_t{fr::CheckFrameLen});
+    QCOMPARE(Text(wire, 0, 23), Text(Bytes(buf.begin(), buf.begin() + 23), 0, 23));
+    QCOMPARE(QString::fromStdString(Text(wire, 1, 19)), "aCZ000001FF" + digits);
+    QCOMPARE(rig.MSComm1.clearCalls, 1);
+}
+
+void FontLibTest::checkCharOutOfRangeSendsNothing_data()
+{
+    QTest::addColumn<double>("checksum");
+
+    QTest::newRow("2147483648") << 2147483648.0;
+    QTest::newRow("2147483647.5 rounds up") << 2147483647.5;
+    QTest::newRow("-2147483649") << -2147483649.0;
+    QTest::newRow("NaN") << std::numeric_limits<double>::quiet_NaN();
+    QTest::newRow("infinity") << std::numeric_limits<double>::infinity();
+}
+
+void FontLibTest::checkCharOutOfRangeSendsNothing()
+{
+    QFETCH(double, checksum);
+
+    Rig rig;
+    int number = 0;
+    try {
+        rig.font.CheckChar(checksum, 0, 1);
+    } catch (const RuntimeError& e) {
+        number = e.Number();
+    }
+    QCOMPARE(number, err::Overflow);
+    QVERIFY(rig.Sent().empty());
+    QCOMPARE(rig.MSComm1.clearCalls, 0);
+}
+
+void FontLibTest::checkCharAgainstTheDevice()
+{
+    Rig rig;
+    const Bytes file = Pattern(3 * 256);
+    rig.files.Put(QStringLiteral("Hzk16s.bin"), file);
+    QVERIFY(rig.font.DownChar(QStringLiteral("Hzk16s"), 40, 42));
+    const Captions afterDownload = rig.window.captions;
+
+    QVERIFY(rig.font.CheckChar(Sum(file), 40, 42));
+    QCOMPARE(rig.MSComm1.closeCalls, 0);
+
+    QVERIFY(!rig.font.CheckChar(Sum(file) + 1.0, 40, 42));
+    QCOMPARE(rig.MSComm1.closeCalls, 1);
+    QVERIFY(!rig.font.CheckChar(Sum(file), 40, 41));
+    // Nothing shows in the window.
+    QCOMPARE(rig.Panel(), Setting);
+    QCOMPARE(rig.window.captions, afterDownload);
+    QCOMPARE(rig.stats().checksumChecks, 3);
+}
+
+void FontLibTest::checkCharLowerCaseReplyFails()
+{
+    devsim::Options options;
+    options.lowerCaseCheckDigits = true;
+    Rig rig(options);
+    rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(256));
+    QVERIFY(!rig.font.DownChar(QStringLiteral("Hzk12"), 0, 0));
+    const std::uint32_t sum = rig.device.device.FontSum(0, 0);
+    QVERIFY(fr::Hex(sum, 8).find_first_of("ABCDEF") != std::string::npos);
+    rig.MSComm1.closeCalls = 0;
+
+    QVERIFY(!rig.font.CheckChar(sum, 0, 0));
+    QCOMPARE(rig.MSComm1.closeCalls, 1);
+}
+
+void FontLibTest::silentCheckIsNotTakenFromAnEarlierReply()
+{
+    Rig rig;
+    rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(256));
+    QVERIFY(rig.font.DownChar(QStringLiteral("Hzk12"), 0, 0));
+    const std::uint32_t sum = rig.device.device.FontSum(0, 0);
+    QVERIFY(rig.font.CheckChar(sum, 0, 0));
+
+    // The matching digits of that reply are still in RecBuf.
+    rig.Deafen();
+    const std::int64_t start = rig.clock.Now();
+    QVERIFY(!rig.font.CheckChar(sum, 0, 0));
+    QCOMPARE(rig.clock.Now() - start, std::int64_t{5000});
+    QCOMPARE(rig.Panel(), Setting + " 通讯失败");
+    QCOMPARE(rig.MSComm1.closeCalls, 1);
+}
+
+QTEST_GUILESS_MAIN(FontLibTest)
+#include "tst_fontlib.moc"

@@ -91,6 +91,8 @@ Form1::Form1(QWidget* parent)
     SetUpSettingPanel();
     run_ = std::make_unique<run::ProgrammingRun>(
         run::RunParts{link_, MSComm1_, *StatusBar1_, *PriProgressBar_, files_, *this});
+    font_ = std::make_unique<fontlib::FontTransfer>(
+        fontlib::FontParts{link_, MSComm1_, *StatusBar1_, *HZProgressBar_, files_, *this});
     WireEvents();
     Load();
 }
@@ -293,6 +295,24 @@ void Form1::SetRunButtonEnabled(bool enabled)
 void Form1::Unload()
 {
     close();
+}
+
+bool Form1::DownChar(const QString& dspStr, const std::int16_t& sPage, const std::int16_t& ePage)
+{
+    return font_->DownChar(dspStr, sPage, ePage);
+}
+
+bool Form1::CheckChar(const double& aCheckSum, const std::int16_t& sPage, const std::int16_t& ePage)
+{
+    return font_->CheckChar(aCheckSum, sPage, ePage);
+}
+
+void Form1::SetOptionCaption(const QString& option, const QString& caption)
+{
+    for (QRadioButton* button : {HZ12_, HZ16_, HZ24S_, HZ24ST_}) {
+        if (button->objectName() == option)
+            button->setText(caption);
+    }
 }
 
 void Form1::closeEvent(QCloseEvent* event)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fontlib/fontlib.h"
 #include "link/link.h"
 #include "platform/qt/qteventqueue.h"
 #include "platform/qt/qtfile.h"
@@ -27,7 +28,7 @@ class StatusTextBox;
 // The main window. It owns the controls and the link state for its whole
 // life, wires their events and hands the work to the link and the run.
 // Every control carries its designed name as its objectName.
-class Form1 : public QWidget, public run::IRunWindow {
+class Form1 : public QWidget, public run::IRunWindow, public fontlib::IFontWindow {
     Q_OBJECT
 public:
     explicit Form1(QWidget* parent = nullptr);
@@ -45,6 +46,14 @@ public:
     QString PortText() const override;
     void SetRunButtonEnabled(bool enabled) override;
     void Unload() override;
+
+    // Font library operations for other code to call; no control starts them.
+    // The link must be connected. Errors pass to the caller as RuntimeError.
+    bool DownChar(const QString& dspStr, const std::int16_t& sPage, const std::int16_t& ePage);
+    bool CheckChar(const double& aCheckSum, const std::int16_t& sPage, const std::int16_t& ePage);
+
+    // The window as the font operations see it.
+    void SetOptionCaption(const QString& option, const QString& caption) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -101,6 +110,7 @@ private:
 
     // Made once the controls it works on exist.
     std::unique_ptr<run::ProgrammingRun> run_;
+    std::unique_ptr<fontlib::FontTransfer> font_;
 };
 
 }  // namespace modburn

@@ -2,6 +2,7 @@
 // simulated device, on a virtual clock.
 
 #include "fakedevice.h"
+#include "fakelink.h"
 #include "fakeplatform.h"
 
 #include "fontlib/fontlib.h"
@@ -65,14 +66,7 @@ std::string Text(const Bytes& wire, std::size_t from, std::size_t count)
 }
 
 // The window's parts with the simulated device behind a connected link.
-struct Rig {
-    VirtualClock clock;
-    FakeEventQueue events{clock};
-    FakeSocket tcp{clock};
-    FakeSocket udp{clock};
-    FakeTimer timer1{clock};
-    FakeTimer timer4{clock};
-    Link link{tcp, udp, timer1, timer4, events};
+struct Rig : FakeLinkParts {
     FakeSerialPort MSComm1;
     FakeStatusBar StatusBar1;
     FakeProgressBar HZProgressBar;

@@ -1,4 +1,5 @@
 #include "fakedevice.h"
+#include "fakelink.h"
 #include "fakeplatform.h"
 #include "errorof.h"
 
@@ -13,14 +14,7 @@ using namespace modburn::fake;
 namespace {
 
 // A window's worth of link parts on a virtual clock, loaded at time 0.
-struct Rig {
-    VirtualClock clock;
-    FakeEventQueue events{clock};
-    FakeSocket tcp{clock};
-    FakeSocket udp{clock};
-    FakeTimer timer1{clock};
-    FakeTimer timer4{clock};
-    Link link{tcp, udp, timer1, timer4, events};
+struct Rig : FakeLinkParts {
 
     Rig()
     {

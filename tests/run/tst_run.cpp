@@ -2,6 +2,7 @@
 // virtual clock: every time-out costs no real time.
 
 #include "fakedevice.h"
+#include "fakelink.h"
 #include "fakeplatform.h"
 
 #include "frame/frame.h"
@@ -65,14 +66,7 @@ std::vector<std::uint8_t> Pattern(std::size_t size)
 }
 
 // A loaded window's parts with the simulated device behind the socket.
-struct Rig {
-    VirtualClock clock;
-    FakeEventQueue events{clock};
-    FakeSocket tcp{clock};
-    FakeSocket udp{clock};
-    FakeTimer timer1{clock};
-    FakeTimer timer4{clock};
-    Link link{tcp, udp, timer1, timer4, events};
+struct Rig : FakeLinkParts {
     FakeSerialPort MSComm1;
     FakeStatusBar StatusBar1;
     FakeProgressBar PriProgressBar;

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "fakeplatform.h"
+
+#include "link/link.h"
+
+namespace modburn::fake {
+
+// A window's worth of link parts on one virtual clock, the common ground of
+// the link, run and font tests.
+struct FakeLinkParts {
+    VirtualClock clock;
+    FakeEventQueue events{clock};
+    FakeSocket tcp{clock};
+    FakeSocket udp{clock};
+    FakeTimer timer1{clock};
+    FakeTimer timer4{clock};
+    Link link{tcp, udp, timer1, timer4, events};
+};
+
+}  // namespace modburn::fake

@@ -83,13 +83,10 @@ bool FontTransfer::DownChar(const QString& dspStr, const std::int16_t& sPage, co
         throw RuntimeError(err::Overflow, "Overflow");
 
     // The file starts at the first page of the range and is padded with zeros.
-    bool atEnd = false;
     std::array<std::uint8_t, fr::FontPageSize> data{};
     for (int i = 0; i <= pagesAfterFirst; ++i) {
         for (std::uint8_t& byte : data) {
-            const auto read = atEnd ? std::nullopt : file->ReadByte();
-            atEnd = !read;
-            byte = read.value_or(0);
+            byte = file->ReadByte().value_or(0);
             DataSum += byte;
         }
         fr::BuildFontPageFrame(link.SendBuf, link.FrameXor, static_cast<std::int16_t>(sPage + i), data);

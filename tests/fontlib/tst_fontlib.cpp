@@ -11,7 +11,6 @@
 
 #include <QtTest>
 
-#include <cmath>
 #include <limits>
 #include <numeric>
 

@@ -52,8 +52,7 @@ int main(int argc, char* argv[])
     for (int i = 0; i < RoundTrips; ++i) {
         QElapsedTimer t;
         t.start();
-        link.DownLoad(static_cast<std::int16_t>(frame::BuildShortFrame(link.SendBuf, frame::CmdSearch)));
-        if (link.GetSerialData(frame::ShortReply.timeoutMs, frame::ShortReply.length) != FlagFalse) {
+        if (link.Exchange([&](frame::SendBuffer& SendBuf, std::uint8_t&) { return frame::BuildShortFrame(SendBuf, frame::CmdSearch); }, frame::ShortReply) != Reply::Answered) {
             std::fprintf(stderr, "search frame %d timed out\n", i);
             return 1;
         }
@@ -67,19 +66,17 @@ int main(int argc, char* argv[])
     QElapsedTimer whole;
     whole.start();
     const double cpuBefore = CpuMs();
-    link.DownLoad(static_cast<std::int16_t>(frame::BuildShortFrame(link.SendBuf, frame::CmdErase)));
-    link.GetSerialData(frame::ShortReply.timeoutMs, frame::ShortReply.length);
+    link.Exchange([&](frame::SendBuffer& SendBuf, std::uint8_t&) { return frame::BuildShortFrame(SendBuf, frame::CmdErase); }, frame::ShortReply);
     std::array<std::uint8_t, frame::ModulePageSize> data{};
     for (int page = 0; page < frame::ModulePages; ++page) {
         data.fill(static_cast<std::uint8_t>(page));
-        link.DownLoad(static_cast<std::int16_t>(frame::BuildPageFrame(link.SendBuf, link.FrameXor, page, data)));
-        if (link.GetSerialData(frame::PageReply.timeoutMs, frame::PageReply.length) != FlagFalse ||
-            !frame::PageAccepted(link.RecBuf[0])) {
+        if (link.Exchange([&](frame::SendBuffer& SendBuf, std::uint8_t& FrameXor) { return frame::BuildPageFrame(SendBuf, FrameXor, page, data); }, frame::PageReply) != Reply::Answered ||
+            !frame::PageAccepted(link.RecBuf()[0])) {
             std::fprintf(stderr, "page %d not accepted\n", page);
             return 1;
         }
     }
-    const bool locks = link.GetSerialData(frame::LockReply.timeoutMs, frame::LockReply.length) == FlagFalse;
+    const bool locks = link.AwaitReply(frame::LockReply) == Reply::Answered;
     std::printf("erase + 128 pages + lock bytes: %.1f ms wall, %.1f ms CPU, lock bytes %s\n",
                 static_cast<double>(whole.nsecsElapsed()) / 1e6, CpuMs() - cpuBefore, locks ? "received" : "missing");
 
@@ -88,7 +85,7 @@ int main(int argc, char* argv[])
     const double cpuSilent = CpuMs();
     QElapsedTimer silent;
     silent.start();
-    link.GetSerialData(SilentMs, 1);
+    link.AwaitReply({1, SilentMs});
     std::printf("silent %d ms wait: %.1f ms wall, %.2f ms CPU\n", SilentMs,
                 static_cast<double>(silent.nsecsElapsed()) / 1e6, CpuMs() - cpuSilent);
 

@@ -1,3 +1,5 @@
+// The page-by-page download, the range checks and the captions that follow them.
+
 #include "fontlib/fontlib.h"
 
 #include "frame/frame.h"
@@ -89,10 +91,13 @@ bool FontTransfer::DownChar(const QString& dspStr, const std::int16_t& sPage, co
             byte = file->ReadByte().value_or(0);
             DataSum += byte;
         }
-        fr::BuildFontPageFrame(link.SendBuf, link.FrameXor, static_cast<std::int16_t>(sPage + i), data);
-        if (!Exchange(fr::FontPageFrameLen, fr::FontPageReply))
+        const auto page = static_cast<std::int16_t>(sPage + i);
+        const auto build = [page, &data](fr::SendBuffer& SendBuf, std::uint8_t& FrameXor) {
+            return fr::BuildFontPageFrame(SendBuf, FrameXor, page, data);
+        };
+        if (!Exchange(build, fr::FontPageReply))
             return false;
-        if (!fr::FontPageAccepted(link.RecBuf)) {
+        if (!fr::FontPageAccepted(link.RecBuf())) {
             ReportFailure(PageRefused);
             return false;
         }
@@ -106,17 +111,19 @@ bool FontTransfer::DownChar(const QString& dspStr, const std::int16_t& sPage, co
     if (library)
         p_.window.SetOptionCaption(library->option, library->done);
 
-    fr::BuildCheckFrame(link.SendBuf, link.FrameXor, fr::QualFont, sPage, ePage, DataSum);
-    if (!Exchange(fr::CheckFrameLen, fr::CheckReply))
+    const auto buildCheck = [&](fr::SendBuffer& SendBuf, std::uint8_t& FrameXor) {
+        return fr::BuildCheckFrame(SendBuf, FrameXor, fr::QualFont, sPage, ePage, DataSum);
+    };
+    if (!Exchange(buildCheck, fr::CheckReply))
         return false;
-    const bool verified = fr::CheckReplyMatches(link.RecBuf, link.SendBuf);
+    const bool verified = fr::CheckReplyMatches(link.RecBuf(), link.SendBuf());
     if (library) {
         p_.window.SetOptionCaption(library->option,
                                    verified ? library->done + Verified : library->doneThenFailed + NotVerified);
     }
 
     // The device may follow up; whatever comes, or not, is not looked at.
-    link.GetSerialData(fr::CheckReply.timeoutMs, fr::CheckReply.length);
+    link.AwaitReply(fr::CheckReply);
     return verified;
 }
 
@@ -124,20 +131,20 @@ bool FontTransfer::CheckChar(const double& aCheckSum, const std::int16_t& sPage,
 {
     Link& link = p_.link;
     const std::uint32_t checksum = CheckSumValue(aCheckSum);
-    fr::BuildCheckFrame(link.SendBuf, link.FrameXor, fr::QualChecksum, sPage, ePage, checksum);
-    if (!Exchange(fr::CheckFrameLen, fr::CheckReply))
+    const auto build = [&](fr::SendBuffer& SendBuf, std::uint8_t& FrameXor) {
+        return fr::BuildCheckFrame(SendBuf, FrameXor, fr::QualChecksum, sPage, ePage, checksum);
+    };
+    if (!Exchange(build, fr::CheckReply))
         return false;
-    if (fr::CheckReplyMatches(link.RecBuf, link.SendBuf))
+    if (fr::CheckReplyMatches(link.RecBuf(), link.SendBuf()))
         return true;
     p_.MSComm1.SetPortOpen(false);
     return false;
 }
 
-bool FontTransfer::Exchange(int length, fr::ReplyRule reply)
+bool FontTransfer::Exchange(const FrameBuilder& build, fr::ReplyRule reply)
 {
-    p_.MSComm1.SetInBufferCount(0);
-    p_.link.DownLoad(static_cast<std::int16_t>(length));
-    if (p_.link.GetSerialData(reply.timeoutMs, reply.length) == FlagFalse)
+    if (p_.link.Exchange(build, reply, &p_.MSComm1) == Reply::Answered)
         return true;
     // A reply that never came must not be judged from what an earlier reply
     // left in RecBuf.

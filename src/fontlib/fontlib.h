@@ -1,5 +1,8 @@
 #pragma once
 
+// Font libraries: downloading a file into the device's 256-byte flash pages
+// and having the device check a page range by its sum.
+
 #include "link/link.h"
 #include "platform/file.h"
 #include "platform/progressbar.h"
@@ -73,10 +76,9 @@ public:
     bool CheckChar(const double& aCheckSum, const std::int16_t& sPage, const std::int16_t& ePage);
 
 private:
-    // Empties the serial input, sends `length` bytes of SendBuf, waits.
-    // False when the reply did not come in time; that has been reported and
-    // the serial port closed.
-    bool Exchange(int length, frame::ReplyRule reply);
+    // Empties the serial input, sends the frame, waits. False when the reply
+    // did not come in time; that has been reported and the serial port closed.
+    bool Exchange(const FrameBuilder& build, frame::ReplyRule reply);
     void ReportFailure(const QString& suffix);
     void ShowProgress(int i, int pagesAfterFirst);
 

@@ -1,7 +1,12 @@
 #pragma once
 
+// The device link: the TCP connection, the byte-wise send, the receive buffer
+// and the timed reply wait, with the two timers that turn time into flags.
+// Callers build a frame and exchange it; the buffers and flags stay inside.
+
 #include "frame/frame.h"
 #include "platform/eventqueue.h"
+#include "platform/serialport.h"
 #include "platform/socket.h"
 #include "platform/timer.h"
 
@@ -18,10 +23,14 @@ using Flag = std::int16_t;
 inline constexpr Flag FlagTrue = -1;
 inline constexpr Flag FlagFalse = 0;
 
-// The device link: the TCP connection, the byte-wise send, the receive buffer
-// and the timed reply wait, with the two timers that turn time into flags.
-// The window owns one for its whole life; everything runs on its one thread,
-// and handlers run only inside the yields of a wait.
+// How a reply wait ended.
+enum class Reply { Answered, TimedOut };
+
+// Writes one frame into SendBuf, carrying FrameXor, and returns its length.
+using FrameBuilder = std::function<int(frame::SendBuffer& SendBuf, std::uint8_t& FrameXor)>;
+
+// The window owns one link for its whole life; everything runs on its one
+// thread, and handlers run only inside the yields of a wait.
 class Link {
 public:
     // Timer1 is the reply time-out, Timer4 the connect time-out. The link
@@ -45,26 +54,52 @@ public:
     // RuntimeError before connecting.
     void Open(const QString& ipAddrText, const QString& portText);
 
-    // Sends SendBuf elements 0..Value-1, one send call per byte.
-    void DownLoad(std::int16_t Value);
-
-    // Waits until RecCommLen bytes have arrived or OverTimeX ms have passed;
-    // FlagTrue when the time-out came first.
-    Flag GetSerialData(std::int16_t OverTimeX, std::int16_t RecCommLen);
-
-    // The same wait for a reply that has no frame of its own but follows the
-    // one just judged: the bytes that came after the first `consumed` ones
-    // stay, moved to the front of RecBuf, rather than being dropped, because
-    // a device may send both replies in one delivery.
-    Flag GetFollowingData(std::int16_t OverTimeX, std::int16_t RecCommLen, std::int16_t consumed);
+    // One exchange: build the frame into SendBuf, empty the serial input when
+    // a port is given, send the frame byte by byte, and wait for `reply`
+    // from an empty receive buffer.
+    Reply Exchange(const FrameBuilder& build, frame::ReplyRule reply, ISerialPort* clearFirst = nullptr);
+    // A wait without a frame, from an empty receive buffer.
+    Reply AwaitReply(frame::ReplyRule reply);
+    // A wait for a reply that has no frame of its own but follows the one just
+    // judged: the bytes that came after the first `consumed` ones stay, moved
+    // to the front of RecBuf, because a device may send both in one delivery.
+    Reply AwaitFollowing(frame::ReplyRule reply, int consumed);
 
     // One yield that never blocks, for the top of a resend loop.
     void DoEvents();
+
+    // Exit clears RunEnable; the run's loops look at it where they are meant to.
+    void SetRunEnable(bool enabled) { RunEnable_ = enabled ? FlagTrue : FlagFalse; }
+    bool RunEnabled() const { return RunEnable_ != FlagFalse; }
 
     // The window has closed: every wait, now or later, ends by raising
     // RuntimeError(err::WindowClosed) so that its caller unwinds.
     void Shutdown() { closing_ = true; }
     bool IsShutDown() const { return closing_; }
+
+    // What the last wait received, and the frame last sent, for judging replies.
+    const frame::RecBuffer& RecBuf() const { return RecBuf_; }
+    std::int16_t RecCount() const { return RecCount_; }
+    const frame::SendBuffer& SendBuf() const { return SendBuf_; }
+    const std::array<std::uint8_t, 1>& SendByte() const { return SendByte_; }
+
+    const ISocket& TcpWinsock() const { return TcpWinsock_; }
+    const ISocket& udpWinsock() const { return udpWinsock_; }
+    const ITimer& Timer1() const { return Timer1_; }
+    const ITimer& Timer4() const { return Timer4_; }
+
+private:
+    // Sends SendBuf elements 0..Value-1, one send call per byte.
+    void DownLoad(std::int16_t Value);
+    // Waits until RecCommLen bytes have arrived or OverTimeX ms have passed;
+    // FlagTrue when the time-out came first.
+    Flag GetSerialData(std::int16_t OverTimeX, std::int16_t RecCommLen);
+    Flag GetFollowingData(std::int16_t OverTimeX, std::int16_t RecCommLen, std::int16_t consumed);
+    Flag WaitForReply(std::int16_t OverTimeX, std::int16_t RecCommLen);
+
+    // Yields until `done` holds, testing it after every yield.
+    void WaitUntil(const std::function<bool()>& done);
+    void ThrowIfClosing() const;
 
     // Event handlers.
     void TcpDataArrival(std::int32_t bytesTotal);
@@ -72,27 +107,19 @@ public:
     void Timer1Tick();
     void Timer4Tick();
 
-    // Link state, shared by every sender.
-    frame::SendBuffer SendBuf{};
-    std::array<std::uint8_t, 1> SendByte{};
-    frame::RecBuffer RecBuf{};
-    std::int16_t RecCount = 0;
-    std::uint8_t FrameXor = 0;
-    Flag OverTimeFlag = FlagFalse;
-    Flag ConnOverTimeFlag = FlagFalse;
-    Flag RunEnable = FlagFalse;
+    frame::SendBuffer SendBuf_{};
+    std::array<std::uint8_t, 1> SendByte_{};
+    frame::RecBuffer RecBuf_{};
+    std::int16_t RecCount_ = 0;
+    std::uint8_t FrameXor_ = 0;
+    Flag OverTimeFlag_ = FlagFalse;
+    Flag ConnOverTimeFlag_ = FlagFalse;
+    Flag RunEnable_ = FlagFalse;
 
-    ISocket& TcpWinsock;
-    ISocket& udpWinsock;
-    ITimer& Timer1;
-    ITimer& Timer4;
-
-private:
-    // Yields until `done` holds, testing it after every yield.
-    void WaitUntil(const std::function<bool()>& done);
-    Flag WaitForReply(std::int16_t OverTimeX, std::int16_t RecCommLen);
-    void ThrowIfClosing() const;
-
+    ISocket& TcpWinsock_;
+    ISocket& udpWinsock_;
+    ITimer& Timer1_;
+    ITimer& Timer4_;
     IEventQueue& events_;
     bool closing_ = false;
 };

@@ -1,8 +1,9 @@
+// The run's phases, its messages and its one error handler.
+
 #include "run/run.h"
 
 #include "frame/frame.h"
 #include "link/portreport.h"
-#include "platform/errors.h"
 
 #include <span>
 
@@ -104,44 +105,29 @@ void ProgrammingRun::Run()
 
 ProgrammingRun::End ProgrammingRun::Body()
 {
-    Link& link = p_.link;
-
     p_.window.ReplaceStatus(QStringLiteral(" "));
     p_.window.SetPrintDevCheck(1);
 
     ImageBuffer image{};
     LoadImage(image);
 
-    link.Open(p_.window.IPaddrText(), p_.window.PortText());
+    p_.link.Open(p_.window.IPaddrText(), p_.window.PortText());
 
     // Burn-enable: resend every 500 ms until any byte answers.
-    for (;;) {
-        link.DoEvents();
-        if (link.RunEnable == FlagFalse)
-            return End::Stopped;
-        fr::BuildShortFrame(link.SendBuf, fr::CmdBurnEnable);
-        p_.MSComm1.SetInBufferCount(0);
-        link.DownLoad(fr::ShortFrameLen);
-        if (link.GetSerialData(fr::ShortReply.timeoutMs, fr::ShortReply.length) == FlagFalse)
-            break;
-        if (link.RunEnable == FlagFalse)
-            return End::Stopped;
-    }
+    if (SendUntilAnswered(fr::CmdBurnEnable, {true, OnExit::End, OnExit::End}) == End::Stopped)
+        return End::Stopped;
     p_.window.AppendStatus(msg::BurnEnabled);
 
     // Device search: the wait is its only yield, and Exit is not tested here.
     p_.window.ReplaceStatus(msg::Searching);
-    do {
-        fr::BuildShortFrame(link.SendBuf, fr::CmdSearch);
-        link.DownLoad(fr::ShortFrameLen);
-    } while (link.GetSerialData(fr::ShortReply.timeoutMs, fr::ShortReply.length) != FlagFalse);
+    SendUntilAnswered(fr::CmdSearch, {false, OnExit::Ignore, OnExit::Ignore});
     p_.window.ReplaceStatus(msg::Found);
 
-    if (SendUntilAnswered(fr::CmdBurnEnable) == End::Stopped)
+    if (SendUntilAnswered(fr::CmdBurnEnable, {true, OnExit::Unload, OnExit::Ignore}) == End::Stopped)
         return End::Stopped;
     p_.window.AppendStatus(msg::EraseEnabled);
 
-    if (SendUntilAnswered(fr::CmdErase) == End::Stopped)
+    if (SendUntilAnswered(fr::CmdErase, {true, OnExit::Unload, OnExit::Ignore}) == End::Stopped)
         return End::Stopped;
     p_.window.ReplaceStatus(msg::Erased);
 
@@ -167,21 +153,30 @@ void ProgrammingRun::LoadImage(ImageBuffer& image)
     file->Close();
 }
 
-ProgrammingRun::End ProgrammingRun::SendUntilAnswered(char command)
+ProgrammingRun::End ProgrammingRun::SendUntilAnswered(char command, Resend how)
 {
     Link& link = p_.link;
+    const auto build = [command](fr::SendBuffer& SendBuf, std::uint8_t&) {
+        return fr::BuildShortFrame(SendBuf, command);
+    };
     for (;;) {
-        link.DoEvents();
-        if (link.RunEnable == FlagFalse) {
-            p_.window.Unload();
-            return End::Stopped;
+        if (how.atTop != OnExit::Ignore) {
+            link.DoEvents();
+            if (!link.RunEnabled())
+                return Stop(how.atTop);
         }
-        fr::BuildShortFrame(link.SendBuf, command);
-        p_.MSComm1.SetInBufferCount(0);
-        link.DownLoad(fr::ShortFrameLen);
-        if (link.GetSerialData(fr::ShortReply.timeoutMs, fr::ShortReply.length) == FlagFalse)
+        if (link.Exchange(build, fr::ShortReply, how.clearSerial ? &p_.MSComm1 : nullptr) == Reply::Answered)
             return End::Finished;
+        if (how.afterTimeOut != OnExit::Ignore && !link.RunEnabled())
+            return Stop(how.afterTimeOut);
     }
+}
+
+ProgrammingRun::End ProgrammingRun::Stop(OnExit how)
+{
+    if (how == OnExit::Unload)
+        p_.window.Unload();
+    return End::Stopped;
 }
 
 ProgrammingRun::End ProgrammingRun::ProgramPages(const ImageBuffer& image)
@@ -194,19 +189,17 @@ ProgrammingRun::End ProgrammingRun::ProgramPages(const ImageBuffer& image)
         const std::span<const std::uint8_t, fr::ModulePageSize> data(
             image.data() + static_cast<std::size_t>(page) * fr::ModulePageSize, fr::ModulePageSize);
 
+        const auto build = [page, data](fr::SendBuffer& SendBuf, std::uint8_t& FrameXor) {
+            return fr::BuildPageFrame(SendBuf, FrameXor, page, data);
+        };
         // A page that times out goes again, for as long as the device is silent.
-        for (;;) {
-            fr::BuildPageFrame(link.SendBuf, link.FrameXor, page, data);
-            p_.MSComm1.SetInBufferCount(0);
-            link.DownLoad(fr::PageFrameLen);
-            if (link.GetSerialData(fr::PageReply.timeoutMs, fr::PageReply.length) == FlagFalse)
-                break;
-            if (link.RunEnable == FlagFalse)
+        while (link.Exchange(build, fr::PageReply, &p_.MSComm1) == Reply::TimedOut) {
+            if (!link.RunEnabled())
                 return End::Stopped;
             p_.window.ReplaceStatus(msg::CommError);
         }
 
-        if (fr::PageAccepted(link.RecBuf[0])) {
+        if (fr::PageAccepted(link.RecBuf()[0])) {
             p_.window.ReplaceStatus(msg::PageAccepted(page));
             if (page == LastPage)
                 FinalLockCheck(anyPageRejected);
@@ -227,10 +220,11 @@ std::optional<std::array<std::uint8_t, 3>> ProgrammingRun::AwaitLockBytes()
     Link& link = p_.link;
     // The lock bytes have no frame of their own: whatever came after the
     // page's reply byte in the same delivery is theirs.
-    constexpr std::int16_t replyByte = 1;
-    if (link.GetFollowingData(fr::LockReply.timeoutMs, fr::LockReply.length, replyByte) != FlagFalse)
+    constexpr int replyByte = 1;
+    if (link.AwaitFollowing(fr::LockReply, replyByte) == Reply::TimedOut)
         return std::nullopt;
-    return std::array<std::uint8_t, 3>{link.RecBuf[0], link.RecBuf[1], link.RecBuf[2]};
+    const fr::RecBuffer& RecBuf = link.RecBuf();
+    return std::array<std::uint8_t, 3>{RecBuf[0], RecBuf[1], RecBuf[2]};
 }
 
 void ProgrammingRun::FinalLockCheck(bool anyPageRejected)
@@ -250,14 +244,20 @@ void ProgrammingRun::ReadBackAfterRejection()
         p_.window.ReplaceStatus(msg::LocksAfterRejection(*locks));
 }
 
-void ProgrammingRun::HandleError(int number)
+void ProgrammingRun::HandleError(err::Number number)
 {
-    const QString* suffix = number == err::CommInvalidPort ? &msg::PortInvalid
-                            : number == err::CommPortOpen  ? &msg::PortInUse
-                                                           : nullptr;
-    if (!suffix)
-        return;
-    ReportAfterSetting(p_.StatusBar1, *suffix);
+    // Two serial-port errors are worth words on the panel; every other error,
+    // a closed window included, ends the run without a trace.
+    switch (number) {
+    case err::CommInvalidPort:
+        ReportAfterSetting(p_.StatusBar1, msg::PortInvalid);
+        break;
+    case err::CommPortOpen:
+        ReportAfterSetting(p_.StatusBar1, msg::PortInUse);
+        break;
+    default:
+        break;
+    }
 }
 
 }  // namespace modburn::run

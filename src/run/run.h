@@ -1,6 +1,10 @@
 #pragma once
 
+// The programming run that RUN starts, from the image file to the verdict,
+// written against the platform interfaces and a small view of the window.
+
 #include "link/link.h"
+#include "platform/errors.h"
 #include "platform/file.h"
 #include "platform/progressbar.h"
 #include "platform/serialport.h"
@@ -70,16 +74,25 @@ public:
 private:
     enum class End { Finished, Stopped };
 
+    // What a resend loop does about Exit: nothing, end the run, or close the
+    // window and end the run.
+    enum class OnExit { Ignore, End, Unload };
+    // How one of the short-frame phases repeats its frame until answered.
+    struct Resend {
+        bool clearSerial;     // empty the serial input before each frame
+        OnExit atTop;         // yield and test Exit before each frame (not when Ignore)
+        OnExit afterTimeOut;  // test Exit after each silent wait
+    };
+
     End Body();
     void LoadImage(ImageBuffer& image);
-    // Programming enable and erase: yield, test Exit, send, wait; again
-    // until answered.
-    End SendUntilAnswered(char command);
+    End SendUntilAnswered(char command, Resend how);
+    End Stop(OnExit how);
     End ProgramPages(const ImageBuffer& image);
     std::optional<std::array<std::uint8_t, 3>> AwaitLockBytes();
     void FinalLockCheck(bool anyPageRejected);
     void ReadBackAfterRejection();
-    void HandleError(int number);
+    void HandleError(err::Number number);
 
     RunParts p_;
     bool active_ = false;

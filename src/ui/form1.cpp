@@ -1,3 +1,6 @@
+// The main window: its controls at their designed places, the load defaults,
+// and the wiring of clicks to the run, Exit and the setting panel.
+
 #include "ui/form1.h"
 
 #include "platform/errors.h"
@@ -56,17 +59,6 @@ void SetCheckValue(QCheckBox* box, int value)
     }
 }
 
-const QStringList& SerialSettings()
-{
-    static const QStringList settings{
-        QStringLiteral("Comm1:9600,N,8,1"),
-        QStringLiteral("Comm2:9600,N,8,1"),
-        QStringLiteral("Comm3:9600,N,8,1"),
-        QStringLiteral("Comm4:9600,N,8,1"),
-    };
-    return settings;
-}
-
 constexpr int WindowFontPointSize = 9;
 constexpr int RunFontPointSize = 12;
 // Room between IPaddr's right edge and the start of the setting text.
@@ -89,6 +81,7 @@ Form1::Form1(QWidget* parent)
     CreateControls();
     SetTabOrder();
     SetUpSettingPanel();
+    rules_ = std::make_unique<WindowRules>(link_, MSComm1_, *StatusBar1_);
     run_ = std::make_unique<run::ProgrammingRun>(
         run::RunParts{link_, MSComm1_, *StatusBar1_, *PriProgressBar_, files_, *this});
     font_ = std::make_unique<fontlib::FontTransfer>(
@@ -234,9 +227,7 @@ void Form1::Load()
     SetCheckValue(PrintDevCheck_, 1);
     loadBar(*PriProgressBar_);
     SetCheckValue(HzCheck_, 0);
-    link_.RunEnable = FlagTrue;
-    link_.SetUpSockets();
-    link_.StartTimers();
+    rules_->Load();
 }
 
 void Form1::RunClick()
@@ -246,20 +237,13 @@ void Form1::RunClick()
 
 void Form1::Command1Click()
 {
-    link_.RunEnable = FlagFalse;
-    if (MSComm1_.PortOpen())
-        MSComm1_.SetPortOpen(false);
+    rules_->Exit();
     close();
 }
 
 void Form1::StatusBar1PanelClick(int panel)
 {
-    // An exact, case-sensitive match steps to the next setting; anything else,
-    // error words after the setting included, starts again at Comm1 (indexOf
-    // gives -1 for no match).
-    const QStringList& settings = SerialSettings();
-    const qsizetype current = settings.indexOf(StatusBar1_->PanelText(panel));
-    StatusBar1_->SetPanelText(IStatusBar::FirstPanel, settings[(current + 1) % settings.size()]);
+    rules_->PanelClick(panel);
 }
 
 QString Form1::StatusText() const
@@ -317,10 +301,8 @@ void Form1::SetOptionCaption(const QString& option, const QString& caption)
 
 void Form1::closeEvent(QCloseEvent* event)
 {
-    if (MSComm1_.PortOpen())
-        MSComm1_.SetPortOpen(false);
     // Any wait still running unwinds as soon as this handler returns.
-    link_.Shutdown();
+    rules_->Unload();
     event->accept();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+// The main window, which owns the controls and the link for its whole life.
+
 #include "fontlib/fontlib.h"
 #include "link/link.h"
 #include "platform/qt/qteventqueue.h"
@@ -8,6 +10,7 @@
 #include "platform/qt/qttimer.h"
 #include "run/run.h"
 #include "ui/serialportcontrol.h"
+#include "ui/windowrules.h"
 
 #include <QWidget>
 
@@ -108,7 +111,8 @@ private:
     QRadioButton* HZ24S_ = nullptr;
     QRadioButton* HZ24ST_ = nullptr;
 
-    // Made once the controls it works on exist.
+    // Made once the controls they work on exist.
+    std::unique_ptr<WindowRules> rules_;
     std::unique_ptr<run::ProgrammingRun> run_;
     std::unique_ptr<fontlib::FontTransfer> font_;
 };

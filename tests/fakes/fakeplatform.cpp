@@ -139,9 +139,9 @@ void FakeSocket::HangUp(std::int64_t delayMs)
 
 void FakeSerialPort::SetPortOpen(bool open)
 {
-    if (failOpenWith != 0) {
-        const int number = failOpenWith;
-        failOpenWith = 0;
+    if (failOpenWith != err::None) {
+        const err::Number number = failOpenWith;
+        failOpenWith = err::None;
         throw RuntimeError(number, "serial port error");
     }
     if (!open)
@@ -151,9 +151,9 @@ void FakeSerialPort::SetPortOpen(bool open)
 
 void FakeSerialPort::SetInBufferCount(int /*count*/)
 {
-    if (failClearWith != 0) {
-        const int number = failClearWith;
-        failClearWith = 0;
+    if (failClearWith != err::None) {
+        const err::Number number = failClearWith;
+        failClearWith = err::None;
         throw RuntimeError(number, "serial port error");
     }
     ++clearCalls;

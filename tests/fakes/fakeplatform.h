@@ -4,6 +4,7 @@
 
 #include "virtualclock.h"
 
+#include "platform/errors.h"
 #include "platform/eventqueue.h"
 #include "platform/file.h"
 #include "platform/progressbar.h"
@@ -122,8 +123,8 @@ public:
     int InBufferCount() const override { return 0; }
     void SetInBufferCount(int count) override;
 
-    int failOpenWith = 0;        // error number raised by the next PortOpen write
-    int failClearWith = 0;       // error number raised by the next InBufferCount write
+    err::Number failOpenWith = err::None;        // error number raised by the next PortOpen write
+    err::Number failClearWith = err::None;       // error number raised by the next InBufferCount write
     bool open_ = false;
     int closeCalls = 0;
     int clearCalls = 0;

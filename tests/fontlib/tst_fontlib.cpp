@@ -1,6 +1,7 @@
 // Font library download and verification on fake platform parts and the
 // simulated device, on a virtual clock.
 
+#include "errorof.h"
 #include "fakedevice.h"
 #include "fakelink.h"
 #include "fakeplatform.h"
@@ -383,24 +384,15 @@ void FontLibTest::silentDownloadCheckFails()
 
 void FontLibTest::errorsPassToTheCallerWithTheFileClosed()
 {
-    const auto raises = [](auto&& call) {
-        try {
-            call();
-        } catch (const RuntimeError& e) {
-            return e.Number();
-        }
-        return 0;
-    };
-
     {
         Rig rig;
-        QCOMPARE(raises([&] { rig.font.DownChar(QStringLiteral("Hzk12"), 0, 1); }), err::FileNotFound);
+        QCOMPARE(ErrorOf([&] { rig.font.DownChar(QStringLiteral("Hzk12"), 0, 1); }), err::FileNotFound);
         QVERIFY(rig.Sent().empty());
     }
     {
         Rig rig;  // a span of 32768 pages after the first does not fit
         rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(10));
-        QCOMPARE(raises([&] { rig.font.DownChar(QStringLiteral("Hzk12"), -1, 32767); }), err::Overflow);
+        QCOMPARE(ErrorOf([&] { rig.font.DownChar(QStringLiteral("Hzk12"), -1, 32767); }), err::Overflow);
         QVERIFY(rig.Sent().empty());
         QCOMPARE(rig.files.openFiles, 0);
         QCOMPARE(rig.Panel(), Setting);
@@ -411,7 +403,7 @@ void FontLibTest::errorsPassToTheCallerWithTheFileClosed()
         Rig rig(options);
         rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(4 * 256));
         rig.clock.After(75, [&] { rig.link.Shutdown(); });  // the window closes during page 2
-        QCOMPARE(raises([&] { rig.font.DownChar(QStringLiteral("Hzk12"), 0, 3); }), err::WindowClosed);
+        QCOMPARE(ErrorOf([&] { rig.font.DownChar(QStringLiteral("Hzk12"), 0, 3); }), err::WindowClosed);
         QCOMPARE(rig.Sent().size(), std::size_t{2 * 523});
         QCOMPARE(rig.files.openFiles, 0);
         QCOMPARE(rig.Panel(), Setting);

@@ -1,3 +1,6 @@
+// The link on fake platform parts and a virtual clock: the exchange, the
+// waits and their time-outs, the open sequence and the window closing.
+
 #include "fakedevice.h"
 #include "fakelink.h"
 #include "fakeplatform.h"
@@ -19,7 +22,7 @@ struct Rig : FakeLinkParts {
     Rig()
     {
         link.SetUpSockets();
-        link.RunEnable = FlagTrue;
+        link.SetRunEnable(true);
         link.StartTimers();
     }
 
@@ -35,9 +38,28 @@ struct Rig : FakeLinkParts {
     {
         std::size_t i = 0;
         for (int b : bytes)
-            link.SendBuf[i++] = static_cast<std::int16_t>(b);
+            staged[i++] = static_cast<std::int16_t>(b);
     }
+
+    // Sends the first `count` staged elements and waits for one byte.
+    Reply DownLoad(int count)
+    {
+        return link.Exchange(
+            [this, count](frame::SendBuffer& SendBuf, std::uint8_t&) {
+                SendBuf = staged;
+                return count;
+            },
+            {1, 500});
+    }
+
+    frame::SendBuffer staged{};
 };
+
+// The wait of GetSerialData(OverTimeX, RecCommLen), without a frame.
+frame::ReplyRule Wait(int OverTimeX, int RecCommLen)
+{
+    return {static_cast<std::int16_t>(RecCommLen), static_cast<std::int16_t>(OverTimeX)};
+}
 
 
 }  // namespace
@@ -73,15 +95,18 @@ void LinkTest::silentDeviceTimesOutWithoutSpinning()
 {
     Rig rig;
     rig.Connected();
-    rig.link.RecBuf[0] = 0x77;
+    // A stray byte before the wait, which the wait must clear.
+    rig.tcp.Deliver({0x77}, 1);
+    rig.clock.AdvanceTo(rig.clock.Now() + 1);
+    QCOMPARE(int(rig.link.RecBuf()[0]), 0x77);
     const auto start = rig.clock.Now();
     const int waitsBefore = rig.events.waitEventsCalls;
 
-    QCOMPARE(rig.link.GetSerialData(500, 1), FlagTrue);
+    QCOMPARE(rig.link.AwaitReply(Wait(500, 1)), Reply::TimedOut);
 
     QCOMPARE(rig.clock.Now() - start, 500);
-    QCOMPARE(rig.link.RecCount, std::int16_t(0));
-    QCOMPARE(int(rig.link.RecBuf[0]), 0);
+    QCOMPARE(rig.link.RecCount(), std::int16_t(0));
+    QCOMPARE(int(rig.link.RecBuf()[0]), 0);
     QVERIFY(!rig.timer1.Enabled());
     QCOMPARE(rig.timer1.Interval(), 500);
     // One sleep until the tick, not a busy loop of yields.
@@ -96,12 +121,12 @@ void LinkTest::replySplitOverTwoArrivals()
     rig.tcp.Deliver({0x11}, 100);
     rig.tcp.Deliver({0x22, 0x33}, 250);
 
-    QCOMPARE(rig.link.GetSerialData(5000, 3), FlagFalse);
+    QCOMPARE(rig.link.AwaitReply(Wait(5000, 3)), Reply::Answered);
 
     QCOMPARE(rig.clock.Now() - start, 250);
-    QCOMPARE(rig.link.RecCount, std::int16_t(3));
-    QCOMPARE(int(rig.link.RecBuf[0]), 0x11);
-    QCOMPARE(int(rig.link.RecBuf[2]), 0x33);
+    QCOMPARE(rig.link.RecCount(), std::int16_t(3));
+    QCOMPARE(int(rig.link.RecBuf()[0]), 0x11);
+    QCOMPARE(int(rig.link.RecBuf()[2]), 0x33);
     QVERIFY(!rig.timer1.Enabled());
 }
 
@@ -110,9 +135,9 @@ void LinkTest::longerReplyIsStoredWhole()
     Rig rig;
     rig.Connected();
     rig.tcp.Deliver({1, 2, 3, 4}, 10);
-    QCOMPARE(rig.link.GetSerialData(500, 1), FlagFalse);
-    QCOMPARE(rig.link.RecCount, std::int16_t(4));
-    QCOMPARE(int(rig.link.RecBuf[3]), 4);
+    QCOMPARE(rig.link.AwaitReply(Wait(500, 1)), Reply::Answered);
+    QCOMPARE(rig.link.RecCount(), std::int16_t(4));
+    QCOMPARE(int(rig.link.RecBuf()[3]), 4);
 }
 
 void LinkTest::replyAndTimeOutOnTheSamePassCountAsTimeOut()
@@ -120,8 +145,8 @@ void LinkTest::replyAndTimeOutOnTheSamePassCountAsTimeOut()
     Rig rig;
     rig.Connected();
     rig.tcp.Deliver({0x05}, 500);
-    QCOMPARE(rig.link.GetSerialData(500, 1), FlagTrue);
-    QCOMPARE(rig.link.RecCount, std::int16_t(1));
+    QCOMPARE(rig.link.AwaitReply(Wait(500, 1)), Reply::TimedOut);
+    QCOMPARE(rig.link.RecCount(), std::int16_t(1));
 }
 
 void LinkTest::byteBetweenWaitsIsDroppedByTheNextWait()
@@ -131,12 +156,12 @@ void LinkTest::byteBetweenWaitsIsDroppedByTheNextWait()
     rig.tcp.Deliver({0x42}, 5);
     rig.clock.AdvanceTo(rig.clock.Now() + 10);
     // Appended even though no wait runs...
-    QCOMPARE(rig.link.RecCount, std::int16_t(1));
-    QCOMPARE(int(rig.link.RecBuf[0]), 0x42);
+    QCOMPARE(rig.link.RecCount(), std::int16_t(1));
+    QCOMPARE(int(rig.link.RecBuf()[0]), 0x42);
     // ...and gone once the next wait starts.
-    QCOMPARE(rig.link.GetSerialData(500, 1), FlagTrue);
-    QCOMPARE(rig.link.RecCount, std::int16_t(0));
-    QCOMPARE(int(rig.link.RecBuf[0]), 0);
+    QCOMPARE(rig.link.AwaitReply(Wait(500, 1)), Reply::TimedOut);
+    QCOMPARE(rig.link.RecCount(), std::int16_t(0));
+    QCOMPARE(int(rig.link.RecBuf()[0]), 0);
 }
 
 void LinkTest::followingWaitKeepsTheRestOfTheDelivery()
@@ -146,20 +171,20 @@ void LinkTest::followingWaitKeepsTheRestOfTheDelivery()
     // Reply and two of three lock bytes in one delivery, the third later.
     rig.tcp.Deliver({0x05, 0xAF, 0xDC}, 1);
     rig.tcp.Deliver({0xCC}, 100);
-    QCOMPARE(rig.link.GetSerialData(5000, 1), FlagFalse);
-    QCOMPARE(rig.link.GetFollowingData(5000, 3, 1), FlagFalse);
-    QCOMPARE(rig.link.RecCount, std::int16_t(3));
+    QCOMPARE(rig.link.AwaitReply(Wait(5000, 1)), Reply::Answered);
+    QCOMPARE(rig.link.AwaitFollowing(Wait(5000, 3), 1), Reply::Answered);
+    QCOMPARE(rig.link.RecCount(), std::int16_t(3));
     const std::array<std::uint8_t, 3> locks{0xAF, 0xDC, 0xCC};
-    QVERIFY(std::equal(locks.begin(), locks.end(), rig.link.RecBuf.begin()));
+    QVERIFY(std::equal(locks.begin(), locks.end(), rig.link.RecBuf().begin()));
 
     // Nothing after the reply: the wait starts empty and times out.
     rig.tcp.Deliver({0x05}, 1);
-    QCOMPARE(rig.link.GetSerialData(5000, 1), FlagFalse);
+    QCOMPARE(rig.link.AwaitReply(Wait(5000, 1)), Reply::Answered);
     const std::int64_t start = rig.clock.Now();
-    QCOMPARE(rig.link.GetFollowingData(5000, 3, 1), FlagTrue);
+    QCOMPARE(rig.link.AwaitFollowing(Wait(5000, 3), 1), Reply::TimedOut);
     QCOMPARE(rig.clock.Now() - start, std::int64_t{5000});
-    QCOMPARE(rig.link.RecCount, std::int16_t(0));
-    QCOMPARE(int(rig.link.RecBuf[0]), 0);
+    QCOMPARE(rig.link.RecCount(), std::int16_t(0));
+    QCOMPARE(int(rig.link.RecBuf()[0]), 0);
 }
 
 void LinkTest::rawBytesArriveUnchanged()
@@ -167,9 +192,9 @@ void LinkTest::rawBytesArriveUnchanged()
     Rig rig;
     rig.Connected();
     rig.tcp.Deliver({0xAF, 0xDC, 0xCC, 0x00, 0x02, 0x03}, 1);
-    QCOMPARE(rig.link.GetSerialData(5000, 6), FlagFalse);
+    QCOMPARE(rig.link.AwaitReply(Wait(5000, 6)), Reply::Answered);
     const std::array<std::uint8_t, 6> expected{0xAF, 0xDC, 0xCC, 0x00, 0x02, 0x03};
-    QVERIFY(std::equal(expected.begin(), expected.end(), rig.link.RecBuf.begin()));
+    QVERIFY(std::equal(expected.begin(), expected.end(), rig.link.RecBuf().begin()));
 }
 
 void LinkTest::byteBeyondTheBufferIsDropped()
@@ -182,12 +207,12 @@ void LinkTest::byteBeyondTheBufferIsDropped()
     rig.tcp.Deliver(flood, 1);
     rig.tcp.Deliver({0xEE}, 2);
 
-    QCOMPARE(rig.link.GetSerialData(500, 549), FlagFalse);
-    QCOMPARE(rig.link.RecCount, std::int16_t(549));
-    QCOMPARE(int(rig.link.RecBuf[548]), 548 % 256);
+    QCOMPARE(rig.link.AwaitReply(Wait(500, 549)), Reply::Answered);
+    QCOMPARE(rig.link.RecCount(), std::int16_t(549));
+    QCOMPARE(int(rig.link.RecBuf()[548]), 548 % 256);
     rig.clock.AdvanceTo(rig.clock.Now() + 5);
-    QCOMPARE(rig.link.RecCount, std::int16_t(549));
-    QCOMPARE(int(rig.link.RecBuf[548]), 548 % 256);
+    QCOMPARE(rig.link.RecCount(), std::int16_t(549));
+    QCOMPARE(int(rig.link.RecBuf()[548]), 548 % 256);
 }
 
 void LinkTest::downLoadSendsOneByteAtATime()
@@ -195,13 +220,13 @@ void LinkTest::downLoadSendsOneByteAtATime()
     Rig rig;
     rig.Connected();
     rig.Frame({2, 97, 80, 81, 3, 99});
-    rig.link.DownLoad(5);
+    rig.DownLoad(5);
     QCOMPARE(rig.tcp.sendCalls, 5);
     QCOMPARE(rig.tcp.sent, (std::vector<std::uint8_t>{0x02, 0x61, 0x50, 0x51, 0x03}));
-    QCOMPARE(int(rig.link.SendByte[0]), 0x03);
+    QCOMPARE(int(rig.link.SendByte()[0]), 0x03);
 
-    rig.link.DownLoad(0);
-    rig.link.DownLoad(-4);
+    rig.DownLoad(0);
+    rig.DownLoad(-4);
     QCOMPARE(rig.tcp.sendCalls, 5);
 }
 
@@ -210,7 +235,7 @@ void LinkTest::downLoadStopsAtABadElement_data()
     QTest::addColumn<int>("badIndex");
     QTest::addColumn<int>("badValue");
     QTest::addColumn<int>("count");
-    QTest::addColumn<int>("error");
+    QTest::addColumn<err::Number>("error");
     QTest::addColumn<int>("sentBefore");
     QTest::newRow("element 256 overflows") << 2 << 256 << 5 << err::Overflow << 2;
     QTest::newRow("negative element overflows") << 0 << -1 << 5 << err::Overflow << 0;
@@ -222,14 +247,14 @@ void LinkTest::downLoadStopsAtABadElement()
     QFETCH(int, badIndex);
     QFETCH(int, badValue);
     QFETCH(int, count);
-    QFETCH(int, error);
+    QFETCH(err::Number, error);
     QFETCH(int, sentBefore);
     Rig rig;
     rig.Connected();
-    rig.link.SendBuf.fill(0x30);
+    rig.staged.fill(0x30);
     if (badIndex >= 0)
-        rig.link.SendBuf[static_cast<std::size_t>(badIndex)] = static_cast<std::int16_t>(badValue);
-    QCOMPARE(ErrorOf([&] { rig.link.DownLoad(static_cast<std::int16_t>(count)); }), error);
+        rig.staged[static_cast<std::size_t>(badIndex)] = static_cast<std::int16_t>(badValue);
+    QCOMPARE(ErrorOf([&] { rig.DownLoad(count); }), error);
     QCOMPARE(rig.tcp.sendCalls, sentBefore);
 }
 
@@ -237,13 +262,13 @@ void LinkTest::sendOnAClosedLinkFails()
 {
     Rig rig;
     rig.Frame({2, 97, 80, 81, 3});
-    QCOMPARE(ErrorOf([&] { rig.link.DownLoad(5); }), err::SocketBadState);
+    QCOMPARE(ErrorOf([&] { rig.DownLoad(5); }), err::SocketBadState);
     QVERIFY(rig.tcp.sent.empty());
 
     rig.Connected();
     rig.tcp.HangUp(1);
     rig.clock.AdvanceTo(rig.clock.Now() + 1);
-    QCOMPARE(ErrorOf([&] { rig.link.DownLoad(5); }), err::SocketBadState);
+    QCOMPARE(ErrorOf([&] { rig.DownLoad(5); }), err::SocketBadState);
 }
 
 void LinkTest::udpArrivalIsDiscarded()
@@ -255,7 +280,7 @@ void LinkTest::udpArrivalIsDiscarded()
     rig.clock.AdvanceTo(rig.clock.Now() + rig.udp.connectDelayMs);
     rig.udp.Deliver({9, 9, 9}, 1);
     rig.clock.AdvanceTo(rig.clock.Now() + 1);
-    QCOMPARE(rig.link.RecCount, std::int16_t(0));
+    QCOMPARE(rig.link.RecCount(), std::int16_t(0));
     QVERIFY(rig.udp.GetData().empty());
 }
 
@@ -300,7 +325,7 @@ void LinkTest::settlingWaitLastsOneTimer1Interval()
     rig.clock.AdvanceTo(startAt);
     if (lastWaitMs > 0) {
         rig.Connected();
-        rig.link.GetSerialData(static_cast<std::int16_t>(lastWaitMs), 1);
+        rig.link.AwaitReply(Wait(static_cast<std::int16_t>(lastWaitMs), 1));
     }
     const auto start = rig.clock.Now();
     rig.link.Open(QStringLiteral("127.0.0.1"), QStringLiteral("4001"));
@@ -316,7 +341,7 @@ void LinkTest::connectWaitEndsAtTheNextTimer4Tick()
     QCOMPARE(rig.clock.Now(), 5000);
     QVERIFY(rig.tcp.State() != sock::Connected);
     rig.Frame({2, 97, 80, 81, 3});
-    QCOMPARE(ErrorOf([&] { rig.link.DownLoad(5); }), err::SocketBadState);
+    QCOMPARE(ErrorOf([&] { rig.DownLoad(5); }), err::SocketBadState);
 
     // A tick only moments after the settling wait ends the connect wait
     // before a slow connection comes up.
@@ -331,7 +356,7 @@ void LinkTest::connectWaitEndsAtTheNextTimer4Tick()
 void LinkTest::badPortTextFailsBeforeConnecting_data()
 {
     QTest::addColumn<QString>("port");
-    QTest::addColumn<int>("error");
+    QTest::addColumn<err::Number>("error");
     QTest::newRow("letters") << "abc" << err::TypeMismatch;
     QTest::newRow("empty") << "" << err::TypeMismatch;
     QTest::newRow("blanks only") << "   " << err::TypeMismatch;
@@ -346,7 +371,7 @@ void LinkTest::badPortTextFailsBeforeConnecting_data()
 void LinkTest::badPortTextFailsBeforeConnecting()
 {
     QFETCH(QString, port);
-    QFETCH(int, error);
+    QFETCH(err::Number, error);
     Rig rig;
     QCOMPARE(ErrorOf([&] { rig.link.Open(QStringLiteral(" 127.0.0.1"), port); }), error);
     QCOMPARE(rig.tcp.closeCalls, 1);
@@ -385,7 +410,7 @@ void LinkTest::closingEndsEveryWait()
 
     const int error = ErrorOf([&] {
         if (wait == QLatin1String("reply"))
-            rig.link.GetSerialData(5000, 1);
+            rig.link.AwaitReply(Wait(5000, 1));
         else
             rig.link.Open(QStringLiteral("127.0.0.1"), QStringLiteral("4001"));
     });
@@ -410,23 +435,26 @@ void LinkTest::exchangesWithTheSimulatedDevice()
     // Burn-enable is repeated until the device answers: two silent 500 ms waits.
     const auto start = rig.clock.Now();
     int attempts = 0;
-    Flag timedOut = FlagTrue;
-    while (timedOut != FlagFalse) {
+    Reply timedOut = Reply::TimedOut;
+    while (timedOut != Reply::Answered) {
         ++attempts;
-        rig.link.DownLoad(static_cast<std::int16_t>(frame::BuildShortFrame(rig.link.SendBuf, frame::CmdBurnEnable)));
-        timedOut = rig.link.GetSerialData(frame::ShortReply.timeoutMs, frame::ShortReply.length);
+        timedOut = rig.link.Exchange(
+            [](frame::SendBuffer& SendBuf, std::uint8_t&) { return frame::BuildShortFrame(SendBuf, frame::CmdBurnEnable); },
+            frame::ShortReply);
     }
     QCOMPARE(attempts, 3);
     QCOMPARE(rig.clock.Now() - start, 1000);
 
     std::array<std::uint8_t, frame::ModulePageSize> data{};
     data.fill(0x5A);
-    rig.link.DownLoad(static_cast<std::int16_t>(frame::BuildPageFrame(rig.link.SendBuf, rig.link.FrameXor, 127, data)));
-    QCOMPARE(rig.link.GetSerialData(frame::PageReply.timeoutMs, frame::PageReply.length), FlagFalse);
-    QCOMPARE(int(rig.link.RecBuf[0]), 0x05);
-    QCOMPARE(rig.link.GetSerialData(frame::LockReply.timeoutMs, frame::LockReply.length), FlagFalse);
-    QCOMPARE(int(rig.link.RecBuf[0]), 0xAF);
-    QCOMPARE(int(rig.link.RecBuf[2]), 0xCC);
+    const auto page127 = [&data](frame::SendBuffer& SendBuf, std::uint8_t& FrameXor) {
+        return frame::BuildPageFrame(SendBuf, FrameXor, 127, data);
+    };
+    QCOMPARE(rig.link.Exchange(page127, frame::PageReply), Reply::Answered);
+    QCOMPARE(int(rig.link.RecBuf()[0]), 0x05);
+    QCOMPARE(rig.link.AwaitReply(frame::LockReply), Reply::Answered);
+    QCOMPARE(int(rig.link.RecBuf()[0]), 0xAF);
+    QCOMPARE(int(rig.link.RecBuf()[2]), 0xCC);
     QCOMPARE(int(device.device.Flash()[127 * 64]), 0x5A);
 }
 

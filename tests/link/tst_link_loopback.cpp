@@ -55,9 +55,8 @@ void LinkLoopbackTest::exchangesEveryFrameWithTheSimulator()
     QCOMPARE(tcp.State(), sock::Connected);
 
     for (char command : {frame::CmdBurnEnable, frame::CmdSearch, frame::CmdBurnEnable, frame::CmdErase}) {
-        link.DownLoad(static_cast<std::int16_t>(frame::BuildShortFrame(link.SendBuf, command)));
-        QCOMPARE(link.GetSerialData(frame::ShortReply.timeoutMs, frame::ShortReply.length), FlagFalse);
-        QCOMPARE(link.RecCount, std::int16_t(1));
+        QCOMPARE(link.Exchange([&](frame::SendBuffer& SendBuf, std::uint8_t&) { return frame::BuildShortFrame(SendBuf, command); }, frame::ShortReply), Reply::Answered);
+        QCOMPARE(link.RecCount(), std::int16_t(1));
     }
 
     std::array<std::uint8_t, frame::ModulePageSize> first{};
@@ -66,18 +65,16 @@ void LinkLoopbackTest::exchangesEveryFrameWithTheSimulator()
         first[j] = static_cast<std::uint8_t>(j);
         last[j] = static_cast<std::uint8_t>(0xFF - j);
     }
-    link.DownLoad(static_cast<std::int16_t>(frame::BuildPageFrame(link.SendBuf, link.FrameXor, 0, first)));
-    QCOMPARE(link.GetSerialData(frame::PageReply.timeoutMs, frame::PageReply.length), FlagFalse);
-    QCOMPARE(int(link.RecBuf[0]), int(frame::PageAcceptedByte));
+    QCOMPARE(link.Exchange([&](frame::SendBuffer& SendBuf, std::uint8_t& FrameXor) { return frame::BuildPageFrame(SendBuf, FrameXor, 0, first); }, frame::PageReply), Reply::Answered);
+    QCOMPARE(int(link.RecBuf()[0]), int(frame::PageAcceptedByte));
 
-    link.DownLoad(static_cast<std::int16_t>(frame::BuildPageFrame(link.SendBuf, link.FrameXor, 127, last)));
-    QCOMPARE(link.GetSerialData(frame::PageReply.timeoutMs, frame::PageReply.length), FlagFalse);
-    QCOMPARE(int(link.RecBuf[0]), int(frame::PageAcceptedByte));
+    QCOMPARE(link.Exchange([&](frame::SendBuffer& SendBuf, std::uint8_t& FrameXor) { return frame::BuildPageFrame(SendBuf, FrameXor, 127, last); }, frame::PageReply), Reply::Answered);
+    QCOMPARE(int(link.RecBuf()[0]), int(frame::PageAcceptedByte));
     // The lock bytes follow the last page's reply in a delivery of their own.
-    QCOMPARE(link.GetSerialData(frame::LockReply.timeoutMs, frame::LockReply.length), FlagFalse);
-    QCOMPARE(int(link.RecBuf[0]), 0xAF);
-    QCOMPARE(int(link.RecBuf[1]), 0xDC);
-    QCOMPARE(int(link.RecBuf[2]), 0xCC);
+    QCOMPARE(link.AwaitReply(frame::LockReply), Reply::Answered);
+    QCOMPARE(int(link.RecBuf()[0]), 0xAF);
+    QCOMPARE(int(link.RecBuf()[1]), 0xDC);
+    QCOMPARE(int(link.RecBuf()[2]), 0xCC);
 
     QFile flash(dir_.filePath(QStringLiteral("flash.bin")));
     QVERIFY(flash.open(QIODevice::ReadOnly));
@@ -89,19 +86,15 @@ void LinkLoopbackTest::exchangesEveryFrameWithTheSimulator()
 
     std::array<std::uint8_t, frame::FontPageSize> font{};
     font.fill(0x01);
-    link.DownLoad(static_cast<std::int16_t>(frame::BuildFontPageFrame(link.SendBuf, link.FrameXor, 300, font)));
-    QCOMPARE(link.GetSerialData(frame::FontPageReply.timeoutMs, frame::FontPageReply.length), FlagFalse);
-    QVERIFY(frame::FontPageAccepted(link.RecBuf));
+    QCOMPARE(link.Exchange([&](frame::SendBuffer& SendBuf, std::uint8_t& FrameXor) { return frame::BuildFontPageFrame(SendBuf, FrameXor, 300, font); }, frame::FontPageReply), Reply::Answered);
+    QVERIFY(frame::FontPageAccepted(link.RecBuf()));
 
     for (char qualifier : {frame::QualFont, frame::QualChecksum}) {
-        link.DownLoad(static_cast<std::int16_t>(
-            frame::BuildCheckFrame(link.SendBuf, link.FrameXor, qualifier, 300, 300, 256)));
-        QCOMPARE(link.GetSerialData(frame::CheckReply.timeoutMs, frame::CheckReply.length), FlagFalse);
-        QVERIFY(frame::CheckReplyMatches(link.RecBuf, link.SendBuf));
+        QCOMPARE(link.Exchange([&](frame::SendBuffer& SendBuf, std::uint8_t& FrameXor) { return frame::BuildCheckFrame(SendBuf, FrameXor, qualifier, 300, 300, 256); }, frame::CheckReply), Reply::Answered);
+        QVERIFY(frame::CheckReplyMatches(link.RecBuf(), link.SendBuf()));
     }
-    link.DownLoad(static_cast<std::int16_t>(frame::BuildCheckFrame(link.SendBuf, link.FrameXor, frame::QualChecksum, 300, 300, 257)));
-    QCOMPARE(link.GetSerialData(frame::CheckReply.timeoutMs, frame::CheckReply.length), FlagFalse);
-    QVERIFY(!frame::CheckReplyMatches(link.RecBuf, link.SendBuf));
+    QCOMPARE(link.Exchange([&](frame::SendBuffer& SendBuf, std::uint8_t& FrameXor) { return frame::BuildCheckFrame(SendBuf, FrameXor, frame::QualChecksum, 300, 300, 257); }, frame::CheckReply), Reply::Answered);
+    QVERIFY(!frame::CheckReplyMatches(link.RecBuf(), link.SendBuf()));
 }
 
 QTEST_GUILESS_MAIN(LinkLoopbackTest)

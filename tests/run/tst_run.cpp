@@ -8,6 +8,7 @@
 #include "frame/frame.h"
 #include "platform/errors.h"
 #include "run/run.h"
+#include "ui/windowrules.h"
 
 #include <QtTest>
 
@@ -73,14 +74,13 @@ struct Rig : FakeLinkParts {
     FakeFileSystem files;
     FakeWindow window;
     run::ProgrammingRun run{{link, MSComm1, StatusBar1, PriProgressBar, files, window}};
+    WindowRules rules{link, MSComm1, StatusBar1};
     FakeDevice device;
 
     explicit Rig(devsim::Options options = {}, std::optional<std::vector<std::uint8_t>> image = Pattern(8192))
         : device(clock, tcp, std::move(options))
     {
-        link.RunEnable = FlagTrue;
-        link.SetUpSockets();
-        link.StartTimers();
+        rules.Load();
         PriProgressBar.SetValue(5);
         PriProgressBar.history.clear();
         if (image)
@@ -90,10 +90,8 @@ struct Rig : FakeLinkParts {
     // What the window's Exit does: the flag, the port, then the window closes.
     void Exit()
     {
-        link.RunEnable = FlagFalse;
-        if (MSComm1.PortOpen())
-            MSComm1.SetPortOpen(false);
-        link.Shutdown();
+        rules.Exit();
+        rules.Unload();
     }
 
     // Runs `action` once, the first time the status text becomes `text`.
@@ -364,7 +362,7 @@ void RunTest::exitFlagEndsTheRunWhereItIsTested()
         options.dropPageReplies = {{droppedPage, 1}};
     Rig rig(options);
     rig.OnStatus(clearWhenShown, [&] {
-        rig.clock.After(clearAfterMs, [&] { rig.link.RunEnable = FlagFalse; });
+        rig.clock.After(clearAfterMs, [&] { rig.link.SetRunEnable(false); });
     });
     rig.run.Run();
 
@@ -510,7 +508,7 @@ void RunTest::serialPortErrorsGoToThePanel()
     for (int number : {first, second}) {
         if (number == 0)
             continue;
-        rig.MSComm1.failClearWith = number;
+        rig.MSComm1.failClearWith = static_cast<err::Number>(number);
         rig.run.Run();
         QCOMPARE(rig.window.text, Started);
         QVERIFY(rig.tcp.sent.empty());  // raised by the clear before the first send

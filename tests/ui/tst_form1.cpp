@@ -67,14 +67,14 @@ private slots:
 void Form1Test::loadStartsTheLinkTimers()
 {
     Form1 form;
-    QCOMPARE(form.link().RunEnable, FlagTrue);
-    QVERIFY(form.link().Timer1.Enabled());
-    QCOMPARE(form.link().Timer1.Interval(), 1000);
-    QVERIFY(form.link().Timer4.Enabled());
-    QCOMPARE(form.link().Timer4.Interval(), 5000);
-    QCOMPARE(form.link().TcpWinsock.Protocol(), sock::ProtocolTcp);
-    QCOMPARE(form.link().udpWinsock.Protocol(), sock::ProtocolUdp);
-    QCOMPARE(form.link().TcpWinsock.State(), sock::Closed);
+    QCOMPARE(form.link().RunEnabled(), true);
+    QVERIFY(form.link().Timer1().Enabled());
+    QCOMPARE(form.link().Timer1().Interval(), 1000);
+    QVERIFY(form.link().Timer4().Enabled());
+    QCOMPARE(form.link().Timer4().Interval(), 5000);
+    QCOMPARE(form.link().TcpWinsock().Protocol(), sock::ProtocolTcp);
+    QCOMPARE(form.link().udpWinsock().Protocol(), sock::ProtocolUdp);
+    QCOMPARE(form.link().TcpWinsock().State(), sock::Closed);
 }
 
 void Form1Test::closingTheWindowEndsARunningWait()
@@ -84,7 +84,7 @@ void Form1Test::closingTheWindowEndsARunningWait()
     QTimer::singleShot(50, &form, &QWidget::close);
 
     // A time-out would return without an error; this wait ends by the close.
-    QCOMPARE(ErrorOf([&] { form.link().GetSerialData(30000, 1); }), err::WindowClosed);
+    QCOMPARE(ErrorOf([&] { form.link().AwaitReply({1, 30000}); }), err::WindowClosed);
     QVERIFY(!form.isVisible());
     QCOMPARE(ErrorOf([&] { form.link().DoEvents(); }), err::WindowClosed);
 }
@@ -126,10 +126,10 @@ void Form1Test::everyControlCarriesItsName()
     for (const QString& name : TabOrder + QStringList{"Timer1", "Timer4", "TcpWinsock", "udpWinsock", "MSComm1"})
         QVERIFY2(form.findChild<QObject*>(name), qPrintable(name));
     // The named faceless controls are the ones the link works on.
-    QCOMPARE(static_cast<ITimer*>(Find<QtTimer>(form, "Timer1")), &form.link().Timer1);
-    QCOMPARE(static_cast<ITimer*>(Find<QtTimer>(form, "Timer4")), &form.link().Timer4);
-    QCOMPARE(static_cast<ISocket*>(Find<QtSocket>(form, "TcpWinsock")), &form.link().TcpWinsock);
-    QCOMPARE(static_cast<ISocket*>(Find<QtSocket>(form, "udpWinsock")), &form.link().udpWinsock);
+    QCOMPARE(static_cast<const ITimer*>(Find<QtTimer>(form, "Timer1")), &form.link().Timer1());
+    QCOMPARE(static_cast<const ITimer*>(Find<QtTimer>(form, "Timer4")), &form.link().Timer4());
+    QCOMPARE(static_cast<const ISocket*>(Find<QtSocket>(form, "TcpWinsock")), &form.link().TcpWinsock());
+    QCOMPARE(static_cast<const ISocket*>(Find<QtSocket>(form, "udpWinsock")), &form.link().udpWinsock());
 }
 
 void Form1Test::buttonsAndTextBoxesLieInFront()
@@ -209,17 +209,17 @@ void Form1Test::closingClosesThePort_data()
 {
     QTest::addColumn<bool>("byExit");
     QTest::addColumn<bool>("portOpen");
-    QTest::addColumn<Flag>("runEnable");
-    QTest::newRow("Exit, serial port closed") << true << false << FlagFalse;
-    QTest::newRow("Exit, serial port open") << true << true << FlagFalse;
-    QTest::newRow("close box leaves RunEnable") << false << true << FlagTrue;
+    QTest::addColumn<bool>("runEnable");
+    QTest::newRow("Exit, serial port closed") << true << false << false;
+    QTest::newRow("Exit, serial port open") << true << true << false;
+    QTest::newRow("close box leaves RunEnable") << false << true << true;
 }
 
 void Form1Test::closingClosesThePort()
 {
     QFETCH(bool, byExit);
     QFETCH(bool, portOpen);
-    QFETCH(Flag, runEnable);
+    QFETCH(bool, runEnable);
     Form1 form;
     QVERIFY(ShowAndWait(form));
     auto* port = Find<SerialPortControl>(form, "MSComm1");
@@ -231,7 +231,7 @@ void Form1Test::closingClosesThePort()
         QVERIFY(form.close());
     QVERIFY(!form.isVisible());
     QVERIFY(!port->PortOpen());
-    QCOMPARE(form.link().RunEnable, runEnable);
+    QCOMPARE(form.link().RunEnabled(), runEnable);
     QVERIFY(form.link().IsShutDown());
 }
 

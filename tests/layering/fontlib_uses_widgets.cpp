@@ -1,0 +1,3 @@
+// Must not compile: the font operations never see a widget.
+#include "fontlib/fontlib.h"
+#include <QWidget>

@@ -93,9 +93,13 @@ void ProgrammingRun::Run()
     } inactive{active_};
 
     p_.window.SetRunButtonEnabled(false);
+    outcome_ = {};
     try {
-        Body();
+        if (Body() == End::Stopped)
+            outcome_.verdict = Verdict::Stopped;
     } catch (const RuntimeError& error) {
+        outcome_.verdict = Verdict::Error;
+        outcome_.error = error.Number();
         HandleError(error.Number());
     }
     // A closed window is left alone.
@@ -131,6 +135,8 @@ ProgrammingRun::End ProgrammingRun::Body()
         return End::Stopped;
     p_.window.ReplaceStatus(msg::Erased);
 
+    // Anything short of the final check's approval leaves the module failed.
+    outcome_.verdict = Verdict::Failed;
     if (ProgramPages(image) == End::Stopped)
         return End::Stopped;
 
@@ -224,18 +230,21 @@ std::optional<std::array<std::uint8_t, 3>> ProgrammingRun::AwaitLockBytes()
     if (link.AwaitFollowing(fr::LockReply, replyByte) == Reply::TimedOut)
         return std::nullopt;
     const fr::RecBuffer& RecBuf = link.RecBuf();
-    return std::array<std::uint8_t, 3>{RecBuf[0], RecBuf[1], RecBuf[2]};
+    outcome_.locks = std::array<std::uint8_t, 3>{RecBuf[0], RecBuf[1], RecBuf[2]};
+    return outcome_.locks;
 }
 
 void ProgrammingRun::FinalLockCheck(bool anyPageRejected)
 {
     const auto locks = AwaitLockBytes();
-    if (!locks)
+    if (!locks) {
         p_.window.ReplaceStatus(msg::LockTimedOut());
-    else if (!anyPageRejected && fr::LocksExpected((*locks)[0], (*locks)[1], (*locks)[2]))
+    } else if (!anyPageRejected && fr::LocksExpected((*locks)[0], (*locks)[1], (*locks)[2])) {
+        outcome_.verdict = Verdict::Programmed;
         p_.window.ReplaceStatus(msg::LocksGood(*locks));
-    else
+    } else {
         p_.window.ReplaceStatus(msg::LocksBad(*locks));
+    }
 }
 
 void ProgrammingRun::ReadBackAfterRejection()

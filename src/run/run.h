@@ -57,6 +57,21 @@ inline const QString ImageFileName = QStringLiteral("TavimorkAVRMODavr.bin");
 inline constexpr std::size_t ImageBufSize = 8193;
 using ImageBuffer = std::array<std::uint8_t, ImageBufSize>;
 
+// How a run ended, for callers that report it elsewhere than in the window.
+enum class Verdict {
+    NotRun,      // no run has ended yet
+    Programmed,  // every page accepted and the lock bytes as expected
+    Failed,      // the module is not programmed: a page refused, lock bytes wrong or missing
+    Stopped,     // Exit ended the run
+    Error,       // a run-time error ended the run; `error` holds its number
+};
+
+struct Outcome {
+    Verdict verdict = Verdict::NotRun;
+    std::optional<std::array<std::uint8_t, 3>> locks;  // the last lock bytes received
+    err::Number error = err::None;
+};
+
 // The programming run that the RUN button starts: image load, link opening,
 // burn-enable, search, erase, 128 pages and the lock-byte check. Run-time
 // errors end in its one handler; nothing escapes Run().
@@ -70,6 +85,7 @@ public:
     // The click of RUN. A click while a run is active is ignored.
     void Run();
     bool Active() const { return active_; }
+    const Outcome& LastOutcome() const { return outcome_; }
 
 private:
     enum class End { Finished, Stopped };
@@ -96,6 +112,7 @@ private:
 
     RunParts p_;
     bool active_ = false;
+    Outcome outcome_;
 };
 
 // Status messages, byte for byte.

@@ -191,6 +191,8 @@ void RunTest::happyPathSendsEveryFrameAndReportsSuccess()
     rig.run.Run();
 
     QCOMPARE(rig.window.text, Good);
+    QCOMPARE(rig.run.LastOutcome().verdict, run::Verdict::Programmed);
+    QCOMPARE(rig.run.LastOutcome().locks, std::optional(Locks{0xAF, 0xDC, 0xCC}));
     QCOMPARE(rig.tcp.sent, Frames(Pattern(8192)));
     QCOMPARE(rig.tcp.RemoteHost(), QStringLiteral("127.0.0.1"));
     QCOMPARE(rig.tcp.RemotePort(), 4001);
@@ -267,6 +269,7 @@ void RunTest::rejectedPageIsNotResentAndSpoilsTheVerdict()
     QCOMPARE(rig.window.texts.at(rejected + 2), run::msg::PageAccepted(6));
     // The lock bytes match, yet the module is not programmed.
     QCOMPARE(rig.window.text, BadGoodLocks);
+    QCOMPARE(rig.run.LastOutcome().verdict, run::Verdict::Failed);
     QCOMPARE(rig.PriProgressBar.history[5], 100.0f * 5 / 128);
 }
 
@@ -327,6 +330,7 @@ void RunTest::lockBytes()
     rig.run.Run();
 
     QCOMPARE(rig.window.text, expected);
+    QCOMPARE(rig.run.LastOutcome().verdict, expected == Good ? run::Verdict::Programmed : run::Verdict::Failed);
     QCOMPARE(rig.PriProgressBar.Value(), 99.21875f);
     QCOMPARE(rig.MSComm1.closeCalls, 1);
 }
@@ -369,6 +373,7 @@ void RunTest::exitFlagEndsTheRunWhereItIsTested()
     QCOMPARE(static_cast<int>(rig.tcp.sent.size()), framesSent);
     QCOMPARE(rig.window.unloads, unloads);
     QCOMPARE(rig.window.text, clearWhenShown);
+    QCOMPARE(rig.run.LastOutcome().verdict, run::Verdict::Stopped);
     QCOMPARE(rig.MSComm1.closeCalls, 0);
     QCOMPARE(rig.window.runButton, (std::vector<bool>{false, true}));
 }
@@ -453,6 +458,8 @@ void RunTest::imageFileProblemsEndSilentlyBeforeTheLink()
     rig.run.Run();
 
     QCOMPARE(rig.window.text, Started);
+    QCOMPARE(rig.run.LastOutcome().verdict, run::Verdict::Error);
+    QCOMPARE(rig.run.LastOutcome().error, present ? err::SubscriptOutOfRange : err::FileNotFound);
     QCOMPARE(rig.window.printDevCheck, 1);
     QVERIFY(rig.tcp.sent.empty());
     QCOMPARE(rig.tcp.closeCalls, 0);

@@ -117,6 +117,14 @@ private:
 
 // Status messages, byte for byte.
 namespace msg {
+extern const QString BurnEnabled;   // "        烧录使能!"
+extern const QString Searching;     // "        系统查找设备!"
+extern const QString Found;         // "        设备已连上!"
+extern const QString EraseEnabled;  // "        擦除使能!"
+extern const QString Erased;        // "        擦除成功!"
+extern const QString CommError;     // "        通讯出错!"
+extern const QString PortInvalid;   // " 串口无效"
+extern const QString PortInUse;     // " 串口占用"
 QString PageAccepted(int page);     // "        烧录成功!" and the percentage line
 QString PageRejected(int page);     // blank lines, "        烧录出错!" and the page line
 QString LockTimedOut();             // "        烧录出错!" and page 127

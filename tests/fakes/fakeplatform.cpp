@@ -1,3 +1,6 @@
+// Fake platform parts on a virtual clock: a socket whose peer is the test,
+// timers, the event queue, the serial port, bars and files.
+
 #include "fakeplatform.h"
 
 #include "platform/errors.h"
@@ -50,16 +53,19 @@ void FakeTimer::SetInterval(int milliseconds)
 
 void FakeTimer::Arm()
 {
-    if (interval_ <= 0)
-        return;  // a timer with no interval never ticks
-    pending_ = clock_.After(interval_, [this] {
+    // As QTimer: a negative interval never ticks, though the timer stays
+    // enabled; a zero interval ticks once on every pass of the event loop.
+    if (interval_ < 0)
+        return;
+    const auto tick = [this] {
         pending_.reset();
         ++ticks;
         if (onTick_)
             onTick_();
         if (enabled_ && !pending_)
             Arm();
-    });
+    };
+    pending_ = interval_ == 0 ? clock_.NextPass(tick) : clock_.After(interval_, tick);
 }
 
 void FakeTimer::Disarm()

@@ -1,3 +1,5 @@
+// Virtual time: events kept in order of when they are due, run only when asked.
+
 #include "virtualclock.h"
 
 namespace modburn::fake {
@@ -10,8 +12,17 @@ VirtualClock::EventId VirtualClock::Schedule(std::int64_t at, std::function<void
     return id;
 }
 
+VirtualClock::EventId VirtualClock::NextPass(std::function<void()> action)
+{
+    const EventId id = next_++;
+    nextPass_.emplace(id, std::move(action));
+    return id;
+}
+
 void VirtualClock::Cancel(EventId id)
 {
+    if (nextPass_.erase(id) > 0)
+        return;
     const auto it = when_.find(id);
     if (it == when_.end())
         return;
@@ -21,6 +32,11 @@ void VirtualClock::Cancel(EventId id)
 
 bool VirtualClock::RunDue()
 {
+    for (auto& [id, action] : nextPass_) {
+        events_.emplace(Key{now_, id}, std::move(action));
+        when_.emplace(id, now_);
+    }
+    nextPass_.clear();
     bool ran = false;
     while (!events_.empty() && events_.begin()->first.at <= now_) {
         auto node = events_.extract(events_.begin());
@@ -33,6 +49,8 @@ bool VirtualClock::RunDue()
 
 bool VirtualClock::AdvanceToNext()
 {
+    if (!nextPass_.empty())
+        return RunDue();
     if (events_.empty())
         return false;
     now_ = events_.begin()->first.at;

@@ -17,8 +17,11 @@ public:
 
     EventId Schedule(std::int64_t at, std::function<void()> action);
     EventId After(std::int64_t delayMs, std::function<void()> action) { return Schedule(now_ + delayMs, std::move(action)); }
+    // Runs at the next RunDue rather than in the one now running, as a zero
+    // timer of a real event loop fires once per pass.
+    EventId NextPass(std::function<void()> action);
     void Cancel(EventId id);
-    bool Pending() const { return !events_.empty(); }
+    bool Pending() const { return !events_.empty() || !nextPass_.empty(); }
 
     // Runs every event due by now, including those scheduled while running.
     // Returns whether any ran.
@@ -39,6 +42,7 @@ private:
     EventId next_ = 1;
     std::map<Key, std::function<void()>> events_;
     std::map<EventId, std::int64_t> when_;
+    std::map<EventId, std::function<void()>> nextPass_;
 };
 
 }  // namespace modburn::fake

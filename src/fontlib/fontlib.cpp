@@ -69,9 +69,22 @@ std::uint32_t CheckSumValue(double aCheckSum)
     return static_cast<std::uint32_t>(static_cast<std::int32_t>(rounded));
 }
 
+namespace {
+
+// A font operation never shares the link with a run: it fails at once.
+void ThrowUnlessHeld(const LinkHold& hold)
+{
+    if (!hold.Held())
+        throw RuntimeError(err::LinkBusy, "The link is in use by another operation");
+}
+
+}  // namespace
+
 bool FontTransfer::DownChar(const QString& dspStr, const std::int16_t& sPage, const std::int16_t& ePage)
 {
     Link& link = p_.link;
+    const LinkHold hold(link);
+    ThrowUnlessHeld(hold);
     const Library* library = FindLibrary(dspStr);
 
     // Destroying the file closes it, whatever way out is taken.
@@ -130,6 +143,8 @@ bool FontTransfer::DownChar(const QString& dspStr, const std::int16_t& sPage, co
 bool FontTransfer::CheckChar(const double& aCheckSum, const std::int16_t& sPage, const std::int16_t& ePage)
 {
     Link& link = p_.link;
+    const LinkHold hold(link);
+    ThrowUnlessHeld(hold);
     const std::uint32_t checksum = CheckSumValue(aCheckSum);
     const auto build = [&](fr::SendBuffer& SendBuf, std::uint8_t& FrameXor) {
         return fr::BuildCheckFrame(SendBuf, FrameXor, fr::QualChecksum, sPage, ePage, checksum);

@@ -125,6 +125,14 @@ Flag Link::WaitForReply(std::int16_t OverTimeX, std::int16_t RecCommLen)
     return OverTimeFlag_;
 }
 
+bool Link::TryHold()
+{
+    if (held_)
+        return false;
+    held_ = true;
+    return true;
+}
+
 void Link::DoEvents()
 {
     ThrowIfClosing();

@@ -68,6 +68,13 @@ public:
     // One yield that never blocks, for the top of a resend loop.
     void DoEvents();
 
+    // One operation at a time: a run or a font operation holds the link from
+    // its start to its end, so two never share the buffers and the timers.
+    // False when another operation holds it already.
+    [[nodiscard]] bool TryHold();
+    void Release() { held_ = false; }
+    bool Held() const { return held_; }
+
     // Exit clears RunEnable; the run's loops look at it where they are meant to.
     void SetRunEnable(bool enabled) { RunEnable_ = enabled ? FlagTrue : FlagFalse; }
     bool RunEnabled() const { return RunEnable_ != FlagFalse; }
@@ -122,6 +129,26 @@ private:
     ITimer& Timer4_;
     IEventQueue& events_;
     bool closing_ = false;
+    bool held_ = false;
+};
+
+// Holds the link for as long as it lives, if no other operation does.
+class LinkHold {
+public:
+    explicit LinkHold(Link& link) : link_(link), held_(link.TryHold()) {}
+    ~LinkHold()
+    {
+        if (held_)
+            link_.Release();
+    }
+    LinkHold(const LinkHold&) = delete;
+    LinkHold& operator=(const LinkHold&) = delete;
+
+    bool Held() const { return held_; }
+
+private:
+    Link& link_;
+    bool held_;
 };
 
 // Leading and trailing blanks removed; other white space is kept.

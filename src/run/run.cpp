@@ -5,6 +5,7 @@
 #include "frame/frame.h"
 #include "link/portreport.h"
 
+#include <algorithm>
 #include <span>
 
 namespace modburn::run {
@@ -84,7 +85,9 @@ QString LocksAfterRejection(const std::array<std::uint8_t, 3>& locks)
 
 void ProgrammingRun::Run()
 {
-    if (active_)
+    // A click while this run or a font operation holds the link is ignored.
+    const LinkHold hold(p_.link);
+    if (!hold.Held())
         return;
     active_ = true;
     struct Inactive {
@@ -161,21 +164,51 @@ void ProgrammingRun::LoadImage(ImageBuffer& image)
 
 ProgrammingRun::End ProgrammingRun::SendUntilAnswered(char command, Resend how)
 {
-    Link& link = p_.link;
     const auto build = [command](fr::SendBuffer& SendBuf, std::uint8_t&) {
         return fr::BuildShortFrame(SendBuf, command);
     };
+    // The reply's value is not looked at, but every reply owed is collected,
+    // so a late one is not taken for the next frame's.
+    int replies = 0;
+    return SendUntilAnswered(build, fr::ShortReply, how, replies);
+}
+
+ProgrammingRun::End ProgrammingRun::SendUntilAnswered(const FrameBuilder& build, fr::ReplyRule reply, Resend how,
+                                                      int& replies)
+{
+    Link& link = p_.link;
+    int sent = 0;
     for (;;) {
         if (how.atTop != OnExit::Ignore) {
             link.DoEvents();
             if (!link.RunEnabled())
                 return Stop(how.atTop);
         }
-        if (link.Exchange(build, fr::ShortReply, how.clearSerial ? &p_.MSComm1 : nullptr) == Reply::Answered)
-            return End::Finished;
+        ++sent;
+        if (link.Exchange(build, reply, how.clearSerial ? &p_.MSComm1 : nullptr) == Reply::Answered)
+            break;
         if (how.afterTimeOut != OnExit::Ignore && !link.RunEnabled())
             return Stop(how.afterTimeOut);
+        if (how.timeOutMessage)
+            p_.window.ReplaceStatus(*how.timeOutMessage);
     }
+    replies = AwaitOwedReplies(sent, reply);
+    return End::Finished;
+}
+
+int ProgrammingRun::AwaitOwedReplies(int sent, fr::ReplyRule reply)
+{
+    // The device answers each frame at most once, in order, and no later than
+    // two time-outs after it. One reply per send of this frame is owed; until
+    // all have come or can no longer come, the next frame must not go out, or
+    // a late reply would be judged as the next frame's.
+    Link& link = p_.link;
+    if (link.RecCount() < sent) {
+        const auto owedBytes = static_cast<std::int16_t>(std::min(sent, int{fr::RecBufSize}));
+        const auto bound = static_cast<std::int16_t>(2 * reply.timeoutMs);
+        link.AwaitFollowing({owedBytes, bound}, 0);
+    }
+    return std::min<int>(link.RecCount(), sent);
 }
 
 ProgrammingRun::End ProgrammingRun::Stop(OnExit how)
@@ -199,20 +232,22 @@ ProgrammingRun::End ProgrammingRun::ProgramPages(const ImageBuffer& image)
             return fr::BuildPageFrame(SendBuf, FrameXor, page, data);
         };
         // A page that times out goes again, for as long as the device is silent.
-        while (link.Exchange(build, fr::PageReply, &p_.MSComm1) == Reply::TimedOut) {
-            if (!link.RunEnabled())
-                return End::Stopped;
-            p_.window.ReplaceStatus(msg::CommError);
-        }
+        int replies = 0;
+        if (SendUntilAnswered(build, fr::PageReply, {true, OnExit::Ignore, OnExit::End, &msg::CommError}, replies) ==
+            End::Stopped)
+            return End::Stopped;
 
-        if (fr::PageAccepted(link.RecBuf()[0])) {
+        // A refusal of any send of the page counts, not only the first reply's.
+        const fr::RecBuffer& RecBuf = link.RecBuf();
+        const bool accepted = std::all_of(RecBuf.begin(), RecBuf.begin() + replies, fr::PageAccepted);
+        if (accepted) {
             p_.window.ReplaceStatus(msg::PageAccepted(page));
             if (page == LastPage)
-                FinalLockCheck(anyPageRejected);
+                FinalLockCheck(anyPageRejected, replies);
         } else {
             anyPageRejected = true;
             p_.window.ReplaceStatus(msg::PageRejected(page));
-            ReadBackAfterRejection();
+            ReadBackAfterRejection(replies);
         }
 
         IProgressBar& bar = p_.PriProgressBar;
@@ -221,22 +256,21 @@ ProgrammingRun::End ProgrammingRun::ProgramPages(const ImageBuffer& image)
     return End::Finished;
 }
 
-std::optional<std::array<std::uint8_t, 3>> ProgrammingRun::AwaitLockBytes()
+std::optional<std::array<std::uint8_t, 3>> ProgrammingRun::AwaitLockBytes(int pageReplies)
 {
     Link& link = p_.link;
     // The lock bytes have no frame of their own: whatever came after the
-    // page's reply byte in the same delivery is theirs.
-    constexpr int replyByte = 1;
-    if (link.AwaitFollowing(fr::LockReply, replyByte) == Reply::TimedOut)
+    // page's reply bytes in the same delivery is theirs.
+    if (link.AwaitFollowing(fr::LockReply, pageReplies) == Reply::TimedOut)
         return std::nullopt;
     const fr::RecBuffer& RecBuf = link.RecBuf();
     outcome_.locks = std::array<std::uint8_t, 3>{RecBuf[0], RecBuf[1], RecBuf[2]};
     return outcome_.locks;
 }
 
-void ProgrammingRun::FinalLockCheck(bool anyPageRejected)
+void ProgrammingRun::FinalLockCheck(bool anyPageRejected, int pageReplies)
 {
-    const auto locks = AwaitLockBytes();
+    const auto locks = AwaitLockBytes(pageReplies);
     if (!locks) {
         p_.window.ReplaceStatus(msg::LockTimedOut());
     } else if (!anyPageRejected && fr::LocksExpected((*locks)[0], (*locks)[1], (*locks)[2])) {
@@ -247,9 +281,9 @@ void ProgrammingRun::FinalLockCheck(bool anyPageRejected)
     }
 }
 
-void ProgrammingRun::ReadBackAfterRejection()
+void ProgrammingRun::ReadBackAfterRejection(int pageReplies)
 {
-    if (const auto locks = AwaitLockBytes())
+    if (const auto locks = AwaitLockBytes(pageReplies))
         p_.window.ReplaceStatus(msg::LocksAfterRejection(*locks));
 }
 

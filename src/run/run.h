@@ -95,19 +95,24 @@ private:
     enum class OnExit { Ignore, End, Unload };
     // How one of the short-frame phases repeats its frame until answered.
     struct Resend {
-        bool clearSerial;     // empty the serial input before each frame
-        OnExit atTop;         // yield and test Exit before each frame (not when Ignore)
-        OnExit afterTimeOut;  // test Exit after each silent wait
+        bool clearSerial;                        // empty the serial input before each frame
+        OnExit atTop;                            // yield and test Exit before each frame (not when Ignore)
+        OnExit afterTimeOut;                     // test Exit after each silent wait
+        const QString* timeOutMessage = nullptr;  // shown after each silent wait
     };
 
     End Body();
     void LoadImage(ImageBuffer& image);
     End SendUntilAnswered(char command, Resend how);
+    // Sends the frame until it is answered; `replies` is then how many bytes at
+    // the front of RecBuf answer its sends.
+    End SendUntilAnswered(const FrameBuilder& build, frame::ReplyRule reply, Resend how, int& replies);
+    int AwaitOwedReplies(int sent, frame::ReplyRule reply);
     End Stop(OnExit how);
     End ProgramPages(const ImageBuffer& image);
-    std::optional<std::array<std::uint8_t, 3>> AwaitLockBytes();
-    void FinalLockCheck(bool anyPageRejected);
-    void ReadBackAfterRejection();
+    std::optional<std::array<std::uint8_t, 3>> AwaitLockBytes(int pageReplies);
+    void FinalLockCheck(bool anyPageRejected, int pageReplies);
+    void ReadBackAfterRejection(int pageReplies);
     void HandleError(err::Number number);
 
     RunParts p_;

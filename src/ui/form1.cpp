@@ -283,12 +283,30 @@ void Form1::Unload()
 
 bool Form1::DownChar(const QString& dspStr, const std::int16_t& sPage, const std::int16_t& ePage)
 {
-    return font_->DownChar(dspStr, sPage, ePage);
+    return WithRunGreyed([&] { return font_->DownChar(dspStr, sPage, ePage); });
 }
 
 bool Form1::CheckChar(const double& aCheckSum, const std::int16_t& sPage, const std::int16_t& ePage)
 {
-    return font_->CheckChar(aCheckSum, sPage, ePage);
+    return WithRunGreyed([&] { return font_->CheckChar(aCheckSum, sPage, ePage); });
+}
+
+bool Form1::WithRunGreyed(const std::function<bool()>& fontOperation)
+{
+    // During a run the operation fails at once and RUN stays as the run set it.
+    if (link_.Held())
+        return fontOperation();
+    // RUN does nothing while a font operation holds the link; greyed, it says so.
+    Run_->setEnabled(false);
+    struct Regrey {
+        Form1& form;
+        ~Regrey()
+        {
+            if (!form.link_.IsShutDown())
+                form.Run_->setEnabled(true);
+        }
+    } regrey{*this};
+    return fontOperation();
 }
 
 void Form1::SetOptionCaption(const QString& option, const QString& caption)

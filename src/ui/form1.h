@@ -14,6 +14,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 class QCheckBox;
@@ -69,6 +70,7 @@ private:
     void WireEvents();
     void Load();
 
+    bool WithRunGreyed(const std::function<bool()>& fontOperation);
     void RunClick();
     void Command1Click();
     void StatusBar1PanelClick(int panel);

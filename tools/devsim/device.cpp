@@ -384,9 +384,13 @@ std::vector<Action> Device::HandleCheck(const std::vector<std::uint8_t>& f)
                     c = static_cast<char>(c - 'A' + 'a');
             }
         }
-        line += " " + std::string(f.begin() + 4, f.begin() + 8) + ".." +
-                std::string(f.begin() + 8, f.begin() + 12) + " sum " +
-                std::string(f.begin() + 12, f.begin() + 20);
+        // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) on a chain of operator+.
+        line += ' ';
+        line.append(f.begin() + 4, f.begin() + 8);
+        line += "..";
+        line.append(f.begin() + 8, f.begin() + 12);
+        line += " sum ";
+        line.append(f.begin() + 12, f.begin() + 20);
         ++(qualifier == fr::QualChecksum ? stats_.checksumChecks : stats_.downloadChecks);
     } else {
         line += " malformed";

@@ -24,17 +24,14 @@ unsigned HexValue(std::uint8_t c)
     return c <= '9' ? static_cast<unsigned>(c - '0') : static_cast<unsigned>(c - 'A' + 10);
 }
 
-bool AllUpperHex(const Bytes& f, std::size_t from, std::size_t to)  // [from, to)
+bool AllUpperHex(std::span<const std::uint8_t> f, std::size_t from, std::size_t to)  // [from, to)
 {
-    for (std::size_t i = from; i < to; ++i) {
-        if (!IsUpperHex(f[i]))
-            return false;
-    }
-    return true;
+    return std::all_of(f.begin() + static_cast<std::ptrdiff_t>(from), f.begin() + static_cast<std::ptrdiff_t>(to),
+                       IsUpperHex);
 }
 
 // Value of `width` upper-case digits at pos, or -1 when any of them is not one.
-long long ParseHex(const Bytes& f, std::size_t pos, std::size_t width)
+long long ParseHex(std::span<const std::uint8_t> f, std::size_t pos, std::size_t width)
 {
     if (pos + width > f.size())
         return -1;
@@ -47,7 +44,7 @@ long long ParseHex(const Bytes& f, std::size_t pos, std::size_t width)
     return value;
 }
 
-std::uint8_t XorOf(const Bytes& f, std::size_t from, std::size_t to)  // [from, to)
+std::uint8_t XorOf(std::span<const std::uint8_t> f, std::size_t from, std::size_t to)  // [from, to)
 {
     std::uint8_t x = 0;
     for (std::size_t i = from; i < to && i < f.size(); ++i)
@@ -79,16 +76,44 @@ std::string Letter(std::uint8_t c)
     return "0x" + fr::Hex(c, 2);
 }
 
-bool HasHeader(const Bytes& f, char command, char qualifier)
+bool HasHeader(std::span<const std::uint8_t> f, char command, char qualifier)
 {
     return f.size() >= 4 && f[0] == fr::STX && f[1] == fr::Lead && f[2] == command &&
            f[3] == qualifier;
 }
 
+constexpr std::size_t PageEtxPos = fr::PageFrameLen - 2;
+constexpr std::size_t PageSumPos = fr::PageFrameLen - 1;
+
+// A module page frame as read. The page is known whenever its two digits are,
+// so refusals can still name it.
+struct PageRead {
+    int page = -1;
+    std::string fault;  // why it is refused; empty when sound
+};
+
+PageRead ReadPage(const Bytes& f)
+{
+    PageRead read{static_cast<int>(ParseHex(f, 4, 2)), {}};
+    if (f.size() != fr::PageFrameLen || !HasHeader(f, fr::CmdWrite, fr::QualModule) || f[PageEtxPos] != fr::ETX)
+        read.fault = "bad layout";
+    else if (!AllUpperHex(f, 4, PageEtxPos))
+        read.fault = "bad digits";
+    else if (read.page > LastModulePage)
+        read.fault = "bad page";
+    else if (f[PageSumPos] != XorOf(f, 1, PageEtxPos))
+        read.fault = "bad checksum";
+    return read;
+}
+
 }  // namespace
 
-Device::Device(Options options) : options_(std::move(options)), dropsLeft_(options_.dropPageReplies)
+Device::Device(Options options) : options_(std::move(options))
 {
+    faults_.silentBurnEnablesLeft = options_.silentBurnEnables;
+    faults_.silentSearchesLeft = options_.silentSearches;
+    faults_.silentChecksLeft = options_.silentChecks;
+    faults_.dropsLeft = options_.dropPageReplies;
     flash_.fill(0xFF);
 }
 
@@ -138,6 +163,11 @@ const Counters& Device::Stats() const
     return stats_;
 }
 
+const FaultState& Device::Faults() const
+{
+    return faults_;
+}
+
 void Device::Log(const std::string& line) const
 {
     if (transcript)
@@ -163,15 +193,25 @@ std::vector<Action> Device::Handle(const std::vector<std::uint8_t>& frame)
 }
 
 std::vector<Action> Device::ReplyUnlessSilent(const std::string& what, const std::string& replyText,
-                                              int& silentSoFar, int silentWanted, const Action& reply)
+                                              int& silentLeft, int silentWanted, int& silentCount,
+                                              const Action& reply)
 {
-    if (silentSoFar < silentWanted) {
-        ++silentSoFar;
-        Log("<- " + what + " (silent " + std::to_string(silentSoFar) + " of " + std::to_string(silentWanted) +
-            ", no reply)");
+    std::string line = "<- ";
+    line += what;
+    if (silentLeft > 0) {
+        --silentLeft;
+        ++silentCount;
+        line += " (silent ";
+        line += std::to_string(silentWanted - silentLeft);
+        line += " of ";
+        line += std::to_string(silentWanted);
+        line += ", no reply)";
+        Log(line);
         return {};
     }
-    Log("<- " + what + " -> " + replyText);
+    line += " -> ";
+    line += replyText;
+    Log(line);
     return {reply};
 }
 
@@ -188,10 +228,12 @@ std::vector<Action> Device::HandleShort(const std::vector<std::uint8_t>& f)
         switch (f[2]) {
         case fr::CmdBurnEnable:
             ++stats_.burnEnables;
-            return ReplyUnlessSilent("burn-enable", "06", stats_.silentBurnEnables, options_.silentBurnEnables, ack);
+            return ReplyUnlessSilent("burn-enable", "06", faults_.silentBurnEnablesLeft, options_.silentBurnEnables,
+                                     stats_.silentBurnEnables, ack);
         case fr::CmdSearch:
             ++stats_.searches;
-            return ReplyUnlessSilent("search", "06", stats_.silentSearches, options_.silentSearches, ack);
+            return ReplyUnlessSilent("search", "06", faults_.silentSearchesLeft, options_.silentSearches,
+                                     stats_.silentSearches, ack);
         case fr::CmdErase: {
             ++stats_.erases;
             flash_.fill(0xFF);
@@ -211,82 +253,37 @@ std::vector<Action> Device::HandleShort(const std::vector<std::uint8_t>& f)
 
 std::vector<Action> Device::HandlePage(const std::vector<std::uint8_t>& f)
 {
-    constexpr std::size_t etxPos = fr::PageFrameLen - 2;
-    constexpr std::size_t sumPos = fr::PageFrameLen - 1;
+    PageRead read = ReadPage(f);
+    if (read.fault.empty() && options_.rejectPages.count(read.page) != 0)
+        read.fault = "refused";
+    const int page = read.page;
+    const bool ok = read.fault.empty();
 
-    // Known whenever its two digits are, so refusals can still name the page.
-    const long long parsed = ParseHex(f, 4, 2);
-    const int page = static_cast<int>(parsed);
-
-    std::string reason;
-    if (f.size() != fr::PageFrameLen || !HasHeader(f, fr::CmdWrite, fr::QualModule) ||
-        f[etxPos] != fr::ETX)
-        reason = "bad layout";
-    else if (!AllUpperHex(f, 4, etxPos))
-        reason = "bad digits";
-    else if (page > LastModulePage)
-        reason = "bad page";
-    else if (f[sumPos] != XorOf(f, 1, etxPos))
-        reason = "bad checksum";
-    else if (options_.rejectPages.count(page) != 0)
-        reason = "refused";
-    const bool ok = reason.empty();
-
-    std::string line = "<- page " + (page >= 0 ? fr::Hex(static_cast<std::uint32_t>(page), 2) : "??");
-    line += ok ? " ok" : " " + reason;
+    std::string line = "<- page ";
+    line += page >= 0 ? fr::Hex(static_cast<std::uint32_t>(page), 2) : "??";
+    line += ' ';
+    line += ok ? "ok" : read.fault;
 
     int delay = options_.replyDelayMs;
     if (ok) {
-        const std::size_t base = static_cast<std::size_t>(page) * fr::ModulePageSize;
-        for (std::size_t i = 0; i < fr::ModulePageSize; ++i)
-            flash_[base + i] = static_cast<std::uint8_t>(ParseHex(f, 6 + 2 * i, 2));
-        ++stats_.pagesAccepted;
-        ++stats_.pageWrites[page];
+        StorePage(page, f);
         delay += options_.pageWriteMs;
     } else {
         ++stats_.pagesRejected;
     }
 
-    // The module reports its lock bytes after the last page and after any refusal.
-    const bool sendLocks = (!ok || page == LastModulePage) && !options_.withholdLocks;
-    const Bytes reply{ok ? fr::PageAcceptedByte : NakByte};
-    const Bytes locks(options_.lockBytes.begin(), options_.lockBytes.end());
-
-    bool dropped = false;
-    if (page >= 0) {
-        auto it = dropsLeft_.find(page);
-        if (it != dropsLeft_.end() && it->second > 0) {
-            --it->second;
-            dropped = true;
-        }
-    }
-
     std::vector<Action> actions;
-    if (dropped) {
+    if (TakePageDrop(page)) {
         ++stats_.pageRepliesDropped;
         line += " -> reply dropped";
     } else {
-        line += " -> " + HexBytes(reply);
-        if (sendLocks) {
-            ++stats_.lockReplies;
-            line += ", locks " + HexBytes(locks);
-        }
-        if (sendLocks && options_.coalesceLock) {
-            Bytes both = reply;
-            both.insert(both.end(), locks.begin(), locks.end());
-            actions.push_back({delay, both, false});
-        } else {
-            actions.push_back({delay, reply, false});
-            if (sendLocks)
-                actions.push_back({options_.lockDelayMs, locks, false});
-        }
+        actions = PageReply(ok, page, delay, line);
     }
 
     if (page == LastModulePage && !options_.flashOut.empty())
         line += WriteFlashFile() ? ", flash saved" : ", flash save failed";
 
-    if (page >= 0 && page == options_.closeAfterPage && !closedAfterPage_) {
-        closedAfterPage_ = true;
+    if (TakeCloseAfter(page)) {
         ++stats_.closes;
         line += ", close";
         if (actions.empty())
@@ -296,6 +293,56 @@ std::vector<Action> Device::HandlePage(const std::vector<std::uint8_t>& f)
     }
     Log(line);
     return actions;
+}
+
+void Device::StorePage(int page, const std::vector<std::uint8_t>& f)
+{
+    const std::size_t base = static_cast<std::size_t>(page) * fr::ModulePageSize;
+    for (std::size_t i = 0; i < fr::ModulePageSize; ++i)
+        flash_[base + i] = static_cast<std::uint8_t>(ParseHex(f, 6 + 2 * i, 2));
+    ++stats_.pagesAccepted;
+    ++stats_.pageWrites[page];
+}
+
+std::vector<Action> Device::PageReply(bool accepted, int page, int delayMs, std::string& line)
+{
+    // The module reports its lock bytes after the last page and after any refusal.
+    const bool sendLocks = (!accepted || page == LastModulePage) && !options_.withholdLocks;
+    const Bytes reply{accepted ? fr::PageAcceptedByte : NakByte};
+    const Bytes locks(options_.lockBytes.begin(), options_.lockBytes.end());
+
+    line += " -> ";
+    line += HexBytes(reply);
+    if (!sendLocks)
+        return {{delayMs, reply, false}};
+    ++stats_.lockReplies;
+    line += ", locks ";
+    line += HexBytes(locks);
+    if (options_.coalesceLock) {
+        Bytes both = reply;
+        both.insert(both.end(), locks.begin(), locks.end());
+        return {{delayMs, both, false}};
+    }
+    return {{delayMs, reply, false}, {options_.lockDelayMs, locks, false}};
+}
+
+bool Device::TakePageDrop(int page)
+{
+    if (page < 0)
+        return false;
+    auto it = faults_.dropsLeft.find(page);
+    if (it == faults_.dropsLeft.end() || it->second <= 0)
+        return false;
+    --it->second;
+    return true;
+}
+
+bool Device::TakeCloseAfter(int page)
+{
+    if (page < 0 || page != options_.closeAfterPage || faults_.closedAfterPage)
+        return false;
+    faults_.closedAfterPage = true;
+    return true;
 }
 
 std::vector<Action> Device::HandleFontPage(const std::vector<std::uint8_t>& f)
@@ -399,7 +446,7 @@ std::vector<Action> Device::HandleCheck(const std::vector<std::uint8_t>& f)
     AppendText(reply, sum);
     AppendText(reply, fr::Hex(XorOf(reply, 1, reply.size()), 2));  // over the digits as sent
     reply.push_back(fr::ETX);
-    return ReplyUnlessSilent(line, sum, stats_.silentChecks, options_.silentChecks,
+    return ReplyUnlessSilent(line, sum, faults_.silentChecksLeft, options_.silentChecks, stats_.silentChecks,
                              {options_.replyDelayMs, reply, false});
 }
 

@@ -52,11 +52,12 @@ struct Action {
     bool close = false;                   // close the connection after the write
 };
 
+// What the device saw and did; nothing here steers it.
 struct Counters {
     int burnEnables = 0;                  // all 'P','Q' frames, silent ones included
-    int silentBurnEnables = 0;
+    int silentBurnEnables = 0;            // those left unanswered
     int searches = 0;                     // all 'C','Q' frames, silent ones included
-    int silentSearches = 0;
+    int silentSearches = 0;               // those left unanswered
     int erases = 0;
     int pagesAccepted = 0;
     int pagesRejected = 0;                // any module page frame answered 0x15
@@ -68,12 +69,22 @@ struct Counters {
     int downloadChecks = 0;               // well-formed ones, silent ones included
     int checksumChecks = 0;
     int malformedChecks = 0;
-    int silentChecks = 0;
+    int silentChecks = 0;                 // checks of either kind left unanswered
     int unknownCommands = 0;
     int malformedShortFrames = 0;         // 5-byte frames without their ETX
     int closes = 0;
     int flashWrites = 0;                  // times the flash-out file was written
     std::map<int, int> pageWrites;        // module page -> accepted writes
+};
+
+// How much of each requested fault is still to come; set from the options at
+// the start and used up as frames arrive, across all connections.
+struct FaultState {
+    int silentBurnEnablesLeft = 0;
+    int silentSearchesLeft = 0;
+    int silentChecksLeft = 0;
+    std::map<int, int> dropsLeft;         // page -> replies still to drop
+    bool closedAfterPage = false;
 };
 
 // The device itself: one per simulator, shared by all connections.
@@ -95,6 +106,7 @@ public:
 
     const Options& GetOptions() const;
     const Counters& Stats() const;
+    const FaultState& Faults() const;
 
     // One line per received frame when set.
     std::function<void(const std::string&)> transcript;
@@ -105,14 +117,20 @@ private:
     std::vector<Action> HandleFontPage(const std::vector<std::uint8_t>& frame);
     std::vector<Action> HandleCheck(const std::vector<std::uint8_t>& frame);
     void Log(const std::string& line) const;
-    // The first `silentWanted` frames of a kind go unanswered; `replyText` is the reply as logged.
-    std::vector<Action> ReplyUnlessSilent(const std::string& what, const std::string& replyText, int& silentSoFar,
-                                          int silentWanted, const Action& reply);
+    // While `silentLeft` lasts, frames of a kind go unanswered; `replyText` is the reply as logged.
+    std::vector<Action> ReplyUnlessSilent(const std::string& what, const std::string& replyText, int& silentLeft,
+                                          int silentWanted, int& silentCount, const Action& reply);
+
+    // A module page frame in four steps: storage, the reply, then the faults bending it.
+    void StorePage(int page, const std::vector<std::uint8_t>& frame);
+    std::vector<Action> PageReply(bool accepted, int page, int delayMs, std::string& line);
+    bool TakePageDrop(int page);
+    bool TakeCloseAfter(int page);
+
     bool WriteFlashFile();
 
     Options options_;
-    std::map<int, int> dropsLeft_;
-    bool closedAfterPage_ = false;
+    FaultState faults_;
     std::array<std::uint8_t, ModuleFlashSize> flash_{};
     std::map<int, std::array<std::uint8_t, 256>> fontPages_;
     Counters stats_;

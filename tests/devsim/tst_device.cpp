@@ -93,6 +93,49 @@ struct Rig {
     Session session{device};
 };
 
+// One valid frame of each kind the device knows.
+enum Kind { BurnEnable, Search, Erase, ModulePage, FontPage, DownloadCheck, ChecksumCheck, KindCount };
+const char* const KindNames[KindCount] = {"burn-enable", "search",         "erase",         "page frame",
+                                          "font page frame", "download check", "checksum check"};
+
+Bytes FrameOf(int kind)
+{
+    fr::SendBuffer request{};
+    FontData font{};
+    font.fill(0x3C);
+    switch (kind) {
+    case BurnEnable:
+        return ShortFrame(fr::CmdBurnEnable);
+    case Search:
+        return ShortFrame(fr::CmdSearch);
+    case Erase:
+        return ShortFrame(fr::CmdErase);
+    case ModulePage:
+        return PageFrame(3, Pattern(3));
+    case FontPage:
+        return FontFrame(9, font);
+    case DownloadCheck:
+        return CheckFrame(request, fr::QualFont, 0, 9, 0);
+    default:
+        return CheckFrame(request, fr::QualChecksum, 0, 9, 0);
+    }
+}
+
+// What the frame left behind, beyond its reply.
+bool FrameTookEffect(int kind, const Rig& rig)
+{
+    if (kind == ModulePage)
+        return rig.Stored(3, Pattern(3));
+    if (kind == FontPage)
+        return rig.device.HasFontPage(9);
+    return true;
+}
+
+Bytes Text(const QByteArray& bytes)
+{
+    return Bytes(bytes.begin(), bytes.end());
+}
+
 }  // namespace
 
 class TestDevice : public QObject {
@@ -389,6 +432,130 @@ private slots:
         QVERIFY(fr::CheckReplyMatches(rec, request));
         std::copy(l.begin(), l.end(), rec.begin());
         QVERIFY(!fr::CheckReplyMatches(rec, request));  // the tool compares the digits as text
+    }
+
+    // Whatever a stretch of garbage ends in, the frame behind it is answered as if alone.
+    void frameAfterGarbage_data()
+    {
+        QTest::addColumn<QByteArray>("garbage");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<std::size_t>("chunk");
+        const std::pair<const char*, QByteArray> garbage[] = {
+            {"noise without an STX", QByteArray("\x11\x7F" "0123abcW\x03")},
+            {"a lone STX", QByteArray("\x02")},
+            {"STX and lead letter", QByteArray("\x02" "a")},
+            {"a page header", QByteArray("\x13\x02" "aWQ")},
+            {"a page header and digits", QByteArray("\x02" "aWQ05ABCD")},
+            // The frame's STX falls where the page frame's raw checksum would be.
+            {"a page header and 131 digits", QByteArray("\x02" "aWQ") + QByteArray(131, '0')},
+            {"a font page header", QByteArray("\x02" "aWP0001")},
+            {"a download check header", QByteArray("\x02" "aCP")},
+            {"a checksum check header and digits", QByteArray("\x02" "aCZ00000009")},
+            {"a burn-enable without its ETX", QByteArray("\x02" "aPQ")},
+        };
+        for (const auto& [name, bytes] : garbage) {
+            for (int kind = 0; kind < KindCount; ++kind) {
+                for (const std::size_t chunk : {std::size_t{1}, std::size_t{SIZE_MAX}}) {
+                    QTest::addRow("%s, then a %s, %s", name, KindNames[kind],
+                                  chunk == 1 ? "byte by byte" : "in one piece")
+                        << bytes << kind << chunk;
+                }
+            }
+        }
+    }
+    void frameAfterGarbage()
+    {
+        QFETCH(QByteArray, garbage);
+        QFETCH(int, kind);
+        QFETCH(std::size_t, chunk);
+        const Bytes frame = FrameOf(kind);
+        Rig rig;
+        QCOMPARE(Writes(rig.Feed(Cat(Text(garbage), frame), chunk)), Rig().Writes(frame));
+        QVERIFY(FrameTookEffect(kind, rig));
+        QCOMPARE(rig.session.Pending(), std::size_t{0});
+        QCOMPARE(rig.device.Stats().pagesRejected + rig.device.Stats().fontPagesRejected, 0);
+    }
+
+    void pageHeaderNoiseThenShortAndPageFrames()
+    {
+        Rig rig;
+        const Bytes noise{0x55, fr::STX, 'a', 'W', 'Q', '0', '7'};
+        // Answered at once: no filler bytes are needed to flush the false header.
+        QCOMPARE(rig.Writes(Cat(noise, ShortFrame(fr::CmdBurnEnable))), QStringList{"06"});
+        QCOMPARE(rig.session.Pending(), std::size_t{0});
+        QCOMPARE(rig.Writes(Cat(noise, PageFrame(7, Pattern(7)))), QStringList{"05"});
+        QVERIFY(rig.Stored(7, Pattern(7)));
+        QCOMPARE(rig.Writes(Cat(noise, ShortFrame(fr::CmdSearch), PageFrame(8, Pattern(8)))),
+                 (QStringList{"06", "05"}));
+        QVERIFY(rig.Stored(8, Pattern(8)));
+        QCOMPARE(rig.device.Stats().pagesRejected, 0);
+        QCOMPARE(rig.device.Stats().pagesAccepted, 2);
+    }
+
+    void randomGarbageBeforeFrame_data()
+    {
+        QTest::addColumn<unsigned>("seed");
+        QTest::newRow("seed 3") << 3u;
+        QTest::newRow("seed 99") << 99u;
+        QTest::newRow("seed 2024") << 2024u;
+    }
+    void randomGarbageBeforeFrame()
+    {
+        QFETCH(unsigned, seed);
+        std::mt19937 rng(seed);
+        const std::uint8_t favoured[] = {fr::STX, fr::ETX, 'a', 'W', 'Q', 'P', 'C', 'Z', 'E', '0', 'F'};
+        const Bytes headers[] = {{fr::STX, 'a', 'W', 'Q'}, {fr::STX, 'a', 'W', 'P'}, {fr::STX, 'a', 'C', 'P'},
+                                 {fr::STX, 'a', 'C', 'Z'}, {fr::STX, 'a', 'P', 'Q'}};
+        std::uniform_int_distribution<int> any(0, 255), kindOf(0, KindCount - 1);
+        std::uniform_int_distribution<std::size_t> pick(0, std::size(favoured) - 1), header(0, std::size(headers) - 1),
+            size(0, 400), chunk(1, 200);
+        for (int round = 0; round < 300; ++round) {
+            Bytes garbage;
+            const std::size_t wanted = size(rng);
+            while (garbage.size() < wanted) {
+                const int r = any(rng);
+                if (r < 8)
+                    garbage = Cat(garbage, headers[header(rng)]);
+                else
+                    garbage.push_back(r < 128 ? favoured[pick(rng)] : static_cast<std::uint8_t>(any(rng)));
+            }
+            if (any(rng) < 128)  // often ending in a header, perhaps with a few digits
+                garbage = Cat(garbage, headers[header(rng)], Bytes(static_cast<std::size_t>(any(rng) % 8), '0'));
+            const int kind = kindOf(rng);
+            const Bytes frame = FrameOf(kind);
+            Rig rig;
+            rig.Feed(garbage, chunk(rng));  // whatever the garbage itself gets
+            const QStringList writes = Writes(rig.Feed(frame, chunk(rng)));
+            QVERIFY2(writes == Rig().Writes(frame) && FrameTookEffect(kind, rig),
+                     qPrintable(QStringLiteral("round %1, %2: %3").arg(round).arg(KindNames[kind], writes.join('|'))));
+            QCOMPARE(rig.session.Pending(), std::size_t{0});
+        }
+    }
+
+    // No real frame has an STX before its end, so one that does is noise and gets no answer.
+    void stxInsideAFrameIsNoise_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("position");
+        QTest::newRow("page frame, first data digit") << int{ModulePage} << 6;
+        QTest::newRow("page frame, in place of its ETX") << int{ModulePage} << 134;
+        QTest::newRow("font page frame, a page digit") << int{FontPage} << 5;
+        QTest::newRow("font page frame, in place of its ETX") << int{FontPage} << 522;
+        QTest::newRow("download check, a sum digit") << int{DownloadCheck} << 15;
+        QTest::newRow("checksum check, in place of its ETX") << int{ChecksumCheck} << 22;
+    }
+    void stxInsideAFrameIsNoise()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, position);
+        Bytes damaged = FrameOf(kind);
+        damaged[static_cast<std::size_t>(position)] = fr::STX;
+        Rig rig;
+        QCOMPARE(rig.Writes(Cat(damaged, ShortFrame(fr::CmdSearch))), QStringList{"06"});
+        QCOMPARE(rig.device.Stats().pagesRejected + rig.device.Stats().fontPagesRejected +
+                     rig.device.Stats().malformedChecks,
+                 0);
+        QVERIFY(!FrameTookEffect(kind, rig) || kind > FontPage);
     }
 
     void garbageNeverCrashes_data()

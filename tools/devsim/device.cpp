@@ -85,6 +85,13 @@ bool HasHeader(std::span<const std::uint8_t> f, char command, char qualifier)
 constexpr std::size_t PageEtxPos = fr::PageFrameLen - 2;
 constexpr std::size_t PageSumPos = fr::PageFrameLen - 1;
 
+// Layout and digits right, checksum not looked at: what a damaged page frame still is.
+bool PageShaped(std::span<const std::uint8_t> f)
+{
+    return f.size() == fr::PageFrameLen && HasHeader(f, fr::CmdWrite, fr::QualModule) && f[PageEtxPos] == fr::ETX &&
+           AllUpperHex(f, 4, PageEtxPos);
+}
+
 // A module page frame as read. The page is known whenever its two digits are,
 // so refusals can still name it.
 struct PageRead {
@@ -489,6 +496,22 @@ bool Session::Closed() const
     return closed_;
 }
 
+std::size_t Session::NoiseAt(std::size_t pos, std::size_t len)
+{
+    // Searched up to the frame's end, but not into a page frame's raw checksum, which may be an STX.
+    const std::size_t end = std::min(buffer_.size(), pos + (len == fr::PageFrameLen ? len - 1 : len));
+    const std::size_t from = pos + std::max<std::size_t>(4, scanned_);
+    if (from < end) {
+        const auto first = buffer_.begin() + static_cast<std::ptrdiff_t>(from);
+        const auto last = buffer_.begin() + static_cast<std::ptrdiff_t>(end);
+        const auto stx = std::find(first, last, fr::STX);
+        if (stx != last)
+            return static_cast<std::size_t>(stx - buffer_.begin()) - pos;
+        scanned_ = end - pos;
+    }
+    return 0;
+}
+
 std::vector<Action> Session::Feed(std::span<const std::uint8_t> bytes)
 {
     std::vector<Action> out;
@@ -496,41 +519,58 @@ std::vector<Action> Session::Feed(std::span<const std::uint8_t> bytes)
         return out;
     buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
 
+    // Every step moves pos forward or waits for more bytes, and no byte is
+    // searched twice for the same candidate, so this stays linear.
     std::size_t pos = 0;
+    const auto discard = [&](std::size_t count) {
+        pos += count;
+        discarded_ += count;
+        scanned_ = 0;
+    };
     while (!closed_) {
-        while (pos < buffer_.size() && buffer_[pos] != fr::STX) {
-            ++pos;
-            ++discarded_;
-        }
+        const auto stx = std::find(buffer_.begin() + static_cast<std::ptrdiff_t>(pos), buffer_.end(), fr::STX);
+        if (const auto skipped = static_cast<std::size_t>(stx - buffer_.begin()) - pos; skipped > 0)
+            discard(skipped);
         const std::size_t avail = buffer_.size() - pos;
         if (avail < 2)
             break;
         if (buffer_[pos + 1] != fr::Lead) {
-            ++pos;
-            ++discarded_;
+            discard(1);
             continue;
         }
         if (avail < 4)
             break;
         // Take exactly the implied length: a page frame's raw checksum may be an STX.
         const auto len = static_cast<std::size_t>(FrameLength(buffer_[pos + 2], buffer_[pos + 3]));
+        if (len > fr::ShortFrameLen) {
+            if (const std::size_t noise = NoiseAt(pos, len); noise > 0) {
+                discard(noise);
+                continue;
+            }
+        }
         if (avail < len)
             break;
         const Bytes frame(buffer_.begin() + static_cast<std::ptrdiff_t>(pos),
                           buffer_.begin() + static_cast<std::ptrdiff_t>(pos + len));
+        // An STX as checksum belongs to the frame only if the rest of it looks like a page frame.
+        if (len == fr::PageFrameLen && frame.back() == fr::STX && !PageShaped(frame)) {
+            discard(len - 1);
+            continue;
+        }
         for (Action& a : device_.Handle(frame)) {
             closed_ = closed_ || a.close;
             out.push_back(std::move(a));
         }
         if (len == fr::ShortFrameLen && frame[4] != fr::ETX) {
-            ++pos;  // not a frame after all: look again right after its STX
-            ++discarded_;
+            discard(1);  // not a frame after all: look again right after its STX
         } else {
             pos += len;
+            scanned_ = 0;
         }
     }
     if (closed_) {
         buffer_.clear();
+        scanned_ = 0;
         return out;
     }
     buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(pos));

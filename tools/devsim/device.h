@@ -137,6 +137,10 @@ private:
 };
 
 // One connection: cuts its byte stream into frames and hands them to the device.
+// A well-formed frame never holds an STX before its end (a page frame's raw
+// checksum aside), so one that shows up inside a candidate frame means the
+// candidate's header was noise: the cutter starts over from there at once
+// instead of swallowing the frame behind it.
 class Session {
 public:
     explicit Session(Device& device);
@@ -154,8 +158,12 @@ public:
     static int FrameLength(std::uint8_t command, std::uint8_t qualifier);
 
 private:
+    // Offset at which the candidate frame at `pos` is known to be noise, or 0 if it is not.
+    std::size_t NoiseAt(std::size_t pos, std::size_t len);
+
     Device& device_;
     std::vector<std::uint8_t> buffer_;
+    std::size_t scanned_ = 0;             // bytes of the pending candidate already searched for an STX
     std::size_t discarded_ = 0;
     bool closed_ = false;
 };

@@ -1,0 +1,193 @@
+// The command dispatch: parse, check, resolve, then program a fleet or run a
+// font operation on the main thread, reporting as chosen.
+
+#include "cli/app.h"
+
+#include "cli/files.h"
+#include "cli/fleet.h"
+#include "cli/fontsession.h"
+#include "cli/options.h"
+#include "cli/render.h"
+#include "cli/signals.h"
+#include "cli/targets.h"
+#include "link/link.h"
+#include "platform/qt/qteventqueue.h"
+#include "platform/qt/qtfile.h"
+#include "platform/qt/qtsocket.h"
+#include "platform/qt/qttimer.h"
+#include "run/run.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace modburn::cli {
+
+namespace {
+
+constexpr int RedrawMs = 100;
+
+void Write(std::FILE* stream, const QByteArray& bytes)
+{
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+int Usage(const QString& message)
+{
+    Write(stderr, QStringLiteral("modburn-cli: %1\nTry 'modburn-cli --help'.\n").arg(message).toUtf8());
+    return ExitUsage;
+}
+
+int Refuse(const QString& message)
+{
+    Write(stderr, QStringLiteral("modburn-cli: %1; nothing was sent\n").arg(message).toUtf8());
+    return ExitUsage;
+}
+
+TerminalSize StdoutSize()
+{
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0)
+        return {};
+    return {size.ws_col, size.ws_row};
+}
+
+std::unique_ptr<Reporter> ReporterFor(bool json)
+{
+    const OutputMode mode = json ? OutputMode::Json : ::isatty(STDOUT_FILENO) ? OutputMode::Terminal : OutputMode::Plain;
+    return MakeReporter(
+        mode, [](const QByteArray& bytes) { Write(stdout, bytes); }, [](const QByteArray& bytes) { Write(stderr, bytes); },
+        StdoutSize);
+}
+
+// A thread, a few descriptors and a socket per device: take all the
+// descriptors the system allows before starting them.
+void RaiseDescriptorLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+int Program(QCoreApplication& app, const CommandLine& line, const std::vector<Target>& targets)
+{
+    const QString imagePath =
+        QFileInfo(line.image.value_or(QDir::current().filePath(run::ImageFileName))).absoluteFilePath();
+    if (const auto why = CheckReadableFile(imagePath, MaxImageBytes))
+        return Refuse(QStringLiteral("image ") + *why);
+    RaiseDescriptorLimit();
+
+    const std::unique_ptr<Reporter> reporter = ReporterFor(line.json);
+    Fleet fleet(targets, imagePath, *reporter);
+    SignalWatch watch([&fleet](int) {
+        // A second signal while the runs wind down ends the program outright.
+        if (fleet.Interrupted())
+            std::_Exit(ExitInterrupted);
+        fleet.Interrupt();
+    });
+    QTimer redraw;
+    QObject::connect(&redraw, &QTimer::timeout, &redraw, [&reporter] { reporter->Tick(); });
+    redraw.start(RedrawMs);
+    QObject::connect(&fleet, &Fleet::Finished, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    fleet.Start(line.giveUpAfterS);
+    if (!fleet.Done())
+        app.exec();
+    return fleet.ExitCode();
+}
+
+int FontOperation(const CommandLine& line, const Target& target)
+{
+    QtFileSystem files;
+    if (line.command == Command::FontDownload) {
+        // Where the download will look for it: the working folder.
+        const QString path = files.InCurrentDir(TrimBlanks(line.fontName) + QStringLiteral(".bin"));
+        if (const auto why = CheckReadableFile(path, -1))
+            return Refuse(QStringLiteral("font library ") + *why);
+    }
+
+    const std::unique_ptr<Reporter> reporter = ReporterFor(line.json);
+    QtSocket tcp;
+    QtSocket udp;
+    QtTimer timer1;
+    QtTimer timer4;
+    QtEventQueue events;
+    QElapsedTimer clock;
+    clock.start();
+    bool interrupted = false;
+    const auto sink = [&](Event event) {
+        if (event.kind == EventKind::End && interrupted && event.verdict == Verdict::Stopped) {
+            event.verdict = Verdict::Interrupted;
+            event.message = QStringLiteral("interrupted");
+        }
+        reporter->OnEvent(event);
+    };
+    FontSession session({tcp, udp, timer1, timer4, events, files, [&clock] { return clock.elapsed(); }}, target, sink);
+    // The operation runs here, on the main thread; signals and redraws come
+    // in through the link's own yields.
+    SignalWatch watch([&](int) {
+        if (interrupted)
+            std::_Exit(ExitInterrupted);
+        interrupted = true;
+        session.Stop();
+    });
+    QTimer redraw;
+    QObject::connect(&redraw, &QTimer::timeout, &redraw, [&reporter] { reporter->Tick(); });
+    redraw.start(RedrawMs);
+
+    reporter->Begin({target.label});
+    const Event end = line.command == Command::FontDownload
+                          ? session.Download(line.fontName, line.firstPage, line.lastPage)
+                          : session.Check(line.checksum, line.firstPage, line.lastPage);
+    Event summary = end;
+    summary.kind = EventKind::Summary;
+    summary.elapsedMs = clock.elapsed();
+    reporter->Finish({end}, summary);
+    if (end.verdict == Verdict::Interrupted)
+        return ExitInterrupted;
+    return end.verdict == Verdict::Verified || end.verdict == Verdict::Match ? ExitDone : ExitFailed;
+}
+
+}  // namespace
+
+int Main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("modburn-cli"));
+    // A reader that goes away must not end runs half-way.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const ParseResult parsed = ParseCommandLine(QCoreApplication::arguments().mid(1));
+    if (!parsed.error.isEmpty())
+        return Usage(parsed.error);
+    const CommandLine& line = parsed.line;
+    if (line.command == Command::Help) {
+        Write(stdout, HelpText().toUtf8());
+        return ExitDone;
+    }
+    if (line.command == Command::Version) {
+        Write(stdout, VersionText().toUtf8());
+        return ExitDone;
+    }
+
+    const Targets resolved = ResolveDevices(line.devices, SystemResolve);
+    if (!resolved.error.isEmpty())
+        return Refuse(resolved.error);
+    if (line.command == Command::Program)
+        return Program(app, line, resolved.targets);
+    return FontOperation(line, resolved.targets.front());
+}
+
+}  // namespace modburn::cli

@@ -1,0 +1,237 @@
+// Device threads and the fleet that starts, stops and sums them up.
+
+#include "cli/fleet.h"
+
+#include "cli/files.h"
+#include "cli/session.h"
+#include "platform/qt/qteventqueue.h"
+#include "platform/qt/qtfile.h"
+#include "platform/qt/qtsocket.h"
+#include "platform/qt/qttimer.h"
+
+#include <QElapsedTimer>
+#include <QMutexLocker>
+
+#include <cmath>
+#include <exception>
+
+namespace modburn::cli {
+
+namespace {
+
+std::int64_t NowMs()
+{
+    static QElapsedTimer clock = [] {
+        QElapsedTimer c;
+        c.start();
+        return c;
+    }();
+    return clock.elapsed();
+}
+
+}  // namespace
+
+DeviceThread::DeviceThread(Target target, QString imagePath, std::function<void(const Event&)> deliver)
+    : target_(std::move(target)), imagePath_(std::move(imagePath)), deliver_(std::move(deliver))
+{
+}
+
+void DeviceThread::RequestStop()
+{
+    QMutexLocker lock(&mutex_);
+    stopAsked_ = true;
+    if (context_) {
+        // Runs on the device thread, inside one of the run's yields.
+        DeviceSession* session = session_;
+        QMetaObject::invokeMethod(context_, [session] { session->Stop(); }, Qt::QueuedConnection);
+    }
+}
+
+void DeviceThread::run()
+{
+    try {
+        // Made here, so they belong to this thread and its event queue.
+        QtSocket tcp;
+        QtSocket udp;
+        QtTimer timer1;
+        QtTimer timer4;
+        QtEventQueue events;
+        QtFileSystem disk;
+        ImageFileSystem files(disk, imagePath_);
+        QElapsedTimer clock;
+        clock.start();
+        DeviceSession session({tcp, udp, timer1, timer4, events, files, [&clock] { return clock.elapsed(); }}, target_,
+                              deliver_);
+        QObject context;
+        {
+            QMutexLocker lock(&mutex_);
+            context_ = &context;
+            session_ = &session;
+            if (stopAsked_)
+                session.Stop();
+        }
+        session.Run();
+        // A stop queued from now on finds no context; one already queued dies with it.
+        QMutexLocker lock(&mutex_);
+        context_ = nullptr;
+        session_ = nullptr;
+    } catch (const std::exception& error) {
+        Event end;
+        end.kind = EventKind::End;
+        end.device = target_.label;
+        end.verdict = Verdict::Error;
+        end.message = QStringLiteral("internal error: %1").arg(QString::fromLocal8Bit(error.what()));
+        deliver_(end);
+    }
+}
+
+Fleet::Fleet(std::vector<Target> targets, QString imagePath, Reporter& reporter, QObject* parent)
+    : QObject(parent), imagePath_(std::move(imagePath)), reporter_(reporter)
+{
+    for (Target& target : targets) {
+        devices_.emplace_back();
+        devices_.back().target = std::move(target);
+    }
+    giveUp_.setSingleShot(true);
+    connect(&giveUp_, &QTimer::timeout, this, [this] {
+        gaveUp_ = true;
+        StopRemaining(Verdict::GaveUp);
+    });
+}
+
+Fleet::~Fleet()
+{
+    for (Device& device : devices_) {
+        if (device.thread) {
+            device.thread->RequestStop();
+            device.thread->wait();
+        }
+    }
+}
+
+void Fleet::Start(std::optional<double> giveUpAfterS)
+{
+    startedAt_ = NowMs();
+    giveUpAfterS_ = giveUpAfterS;
+    for (std::size_t i = 0; i < devices_.size(); ++i) {
+        // Events cross to this thread in order, one queued call each.
+        auto deliver = [this, i](const Event& event) {
+            QMetaObject::invokeMethod(this, [this, i, event] { OnEvent(i, event); }, Qt::QueuedConnection);
+        };
+        devices_[i].thread = std::make_unique<DeviceThread>(devices_[i].target, imagePath_, deliver);
+    }
+    QStringList labels;
+    for (const Device& device : devices_)
+        labels << device.target.label;
+    reporter_.Begin(labels);
+    for (Device& device : devices_)
+        device.thread->start();
+    if (giveUpAfterS) {
+        giveUp_.setTimerType(Qt::PreciseTimer);
+        giveUp_.start(static_cast<int>(std::min(std::ceil(*giveUpAfterS * 1000.0), 2e9)));
+    }
+    if (devices_.empty())
+        Complete();
+}
+
+void Fleet::Interrupt()
+{
+    interrupted_ = true;
+    StopRemaining(Verdict::Interrupted);
+}
+
+void Fleet::StopRemaining(Verdict reason)
+{
+    for (Device& device : devices_) {
+        if (device.ended || device.stopReason != Verdict::None)
+            continue;
+        device.stopReason = reason;
+        device.thread->RequestStop();
+    }
+}
+
+void Fleet::OnEvent(std::size_t index, Event event)
+{
+    Device* device = &devices_[index];
+    if (device->ended)
+        return;
+    if (event.kind == EventKind::Status)
+        device->lastPhase = event.phase;
+    if (event.kind == EventKind::End) {
+        // A run stopped from here ends as stopped; say why it was stopped.
+        if (event.verdict == Verdict::Stopped && device->stopReason != Verdict::None) {
+            event.verdict = device->stopReason;
+            const QString step = PhaseName(device->lastPhase);
+            event.message = device->stopReason == Verdict::GaveUp
+                                ? QStringLiteral("not done within %1 s; last step: %2").arg(*giveUpAfterS_).arg(step)
+                                : QStringLiteral("last step: %1").arg(step);
+        }
+        device->ended = true;
+        device->end = event;
+        ++ended_;
+    }
+    reporter_.OnEvent(event);
+    if (ended_ == static_cast<int>(devices_.size()))
+        Complete();
+}
+
+void Fleet::Complete()
+{
+    if (done_)
+        return;
+    done_ = true;
+    giveUp_.stop();
+    for (Device& device : devices_)
+        device.thread->wait();
+
+    std::vector<Event> ends;
+    int programmed = 0;
+    int failed = 0;
+    int errors = 0;
+    int gaveUp = 0;
+    int interrupted = 0;
+    for (const Device& device : devices_) {
+        ends.push_back(device.end);
+        switch (device.end.verdict) {
+        case Verdict::Programmed: ++programmed; break;
+        case Verdict::Failed: ++failed; break;
+        case Verdict::GaveUp: ++gaveUp; break;
+        case Verdict::Interrupted: ++interrupted; break;
+        default: ++errors; break;
+        }
+    }
+    Event summary;
+    summary.kind = EventKind::Summary;
+    summary.elapsedMs = NowMs() - startedAt_;
+    summary.verdict = interrupted_ ? Verdict::Interrupted
+                      : gaveUp > 0 ? Verdict::GaveUp
+                      : errors > 0 ? Verdict::Error
+                      : failed > 0 ? Verdict::Failed
+                                   : Verdict::Programmed;
+    summary.message = QStringLiteral("%1 devices: %2 programmed, %3 failed, %4 error, %5 gave up, %6 interrupted")
+                          .arg(devices_.size())
+                          .arg(programmed)
+                          .arg(failed)
+                          .arg(errors)
+                          .arg(gaveUp)
+                          .arg(interrupted);
+    reporter_.Finish(ends, summary);
+    emit Finished();
+}
+
+int Fleet::ExitCode() const
+{
+    if (interrupted_)
+        return 130;
+    bool anyGaveUp = false;
+    bool allProgrammed = true;
+    for (const Device& device : devices_) {
+        anyGaveUp = anyGaveUp || device.end.verdict == Verdict::GaveUp;
+        allProgrammed = allProgrammed && device.end.verdict == Verdict::Programmed;
+    }
+    if (anyGaveUp)
+        return 3;
+    return allProgrammed ? 0 : 1;
+}
+
+}  // namespace modburn::cli

@@ -1,0 +1,400 @@
+// Parsing modburn-cli's arguments: commands, options, device addresses and
+// the numbers the font operations take.
+
+#include "cli/options.h"
+
+#include "link/link.h"
+#include "platform/errors.h"
+
+#include <QHostAddress>
+
+#include <algorithm>
+#include <limits>
+#include <map>
+
+#ifndef MODBURN_VERSION
+#define MODBURN_VERSION "unknown"
+#endif
+
+namespace modburn::cli {
+
+namespace {
+
+constexpr int MaxHostLength = 253;
+constexpr int MaxLabelLength = 63;
+constexpr double MaxSeconds = 1e6;
+// Long enough for any real argument; longer text is only quoted in part.
+constexpr int QuoteLength = 40;
+
+bool IsAsciiDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
+
+bool AllDigits(QStringView text)
+{
+    if (text.isEmpty())
+        return false;
+    for (QChar c : text) {
+        if (!IsAsciiDigit(c))
+            return false;
+    }
+    return true;
+}
+
+// An argument as error messages show it: quoted, and cut when very long.
+QString Quote(const QString& text)
+{
+    if (text.size() > QuoteLength)
+        return QStringLiteral("'%1...' (%2 characters)").arg(text.left(QuoteLength)).arg(text.size());
+    return QStringLiteral("'%1'").arg(text);
+}
+
+bool IsIPv6(const QString& text)
+{
+    QHostAddress address;
+    return address.setAddress(text) && address.protocol() == QAbstractSocket::IPv6Protocol;
+}
+
+// Letters, digits and hyphens in dot-separated labels, as host names are
+// written; anything else is refused before any lookup is made.
+bool IsHostName(const QString& text)
+{
+    QString name = text;
+    if (name.endsWith(u'.'))
+        name.chop(1);
+    if (name.isEmpty() || name.size() > MaxHostLength)
+        return false;
+    for (const QStringView label : QStringView(name).split(u'.')) {
+        if (label.isEmpty() || label.size() > MaxLabelLength || label.front() == u'-' || label.back() == u'-')
+            return false;
+        for (QChar c : label) {
+            const bool ok = IsAsciiDigit(c) || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'-';
+            if (!ok)
+                return false;
+        }
+    }
+    return true;
+}
+
+enum class Takes { Flag, Value };
+
+struct OptionRule {
+    Takes takes;
+    std::vector<Command> commands;
+};
+
+const std::map<QString, OptionRule>& Rules()
+{
+    static const std::map<QString, OptionRule> rules{
+        {QStringLiteral("--image"), {Takes::Value, {Command::Program}}},
+        {QStringLiteral("--give-up-after"), {Takes::Value, {Command::Program}}},
+        {QStringLiteral("--port"), {Takes::Value, {Command::Program, Command::FontDownload, Command::FontCheck}}},
+        {QStringLiteral("--json"), {Takes::Flag, {Command::Program, Command::FontDownload, Command::FontCheck}}},
+    };
+    return rules;
+}
+
+std::optional<Command> CommandNamed(const QString& name)
+{
+    if (name == QLatin1String("program"))
+        return Command::Program;
+    if (name == QLatin1String("font-download"))
+        return Command::FontDownload;
+    if (name == QLatin1String("font-check"))
+        return Command::FontCheck;
+    return std::nullopt;
+}
+
+struct Failure {
+    QString message;
+};
+
+void ApplyOption(CommandLine& line, const QString& name, const QString& value)
+{
+    if (name == QLatin1String("--json")) {
+        line.json = true;
+    } else if (name == QLatin1String("--image")) {
+        if (value.isEmpty())
+            throw Failure{QStringLiteral("--image: the file name is empty")};
+        line.image = value;
+    } else if (name == QLatin1String("--port")) {
+        const auto port = ParsePortText(value);
+        if (!port)
+            throw Failure{QStringLiteral("--port: %1 is not a port number (1..65535)").arg(Quote(value))};
+        line.port = *port;
+    } else if (name == QLatin1String("--give-up-after")) {
+        const auto seconds = ParseSecondsText(value);
+        if (!seconds)
+            throw Failure{QStringLiteral("--give-up-after: %1 is not a number of seconds greater than 0").arg(Quote(value))};
+        line.giveUpAfterS = seconds;
+    }
+}
+
+std::int16_t Page(const QString& what, const QString& text)
+{
+    const auto page = ParsePageText(text);
+    if (!page)
+        throw Failure{QStringLiteral("%1: %2 is not a page number (0..32767)").arg(what, Quote(text))};
+    return *page;
+}
+
+void ApplyPositionals(CommandLine& line, const QStringList& positionals)
+{
+    const auto device = [&line](const QString& text) {
+        QString error;
+        const auto spec = ParseDeviceText(text, line.port, &error);
+        if (!spec)
+            throw Failure{error};
+        return *spec;
+    };
+    const auto pages = [&line](const QString& first, const QString& last) {
+        line.firstPage = Page(QStringLiteral("FIRST_PAGE"), first);
+        line.lastPage = Page(QStringLiteral("LAST_PAGE"), last);
+        if (line.lastPage < line.firstPage)
+            throw Failure{QStringLiteral("LAST_PAGE %1 is before FIRST_PAGE %2").arg(line.lastPage).arg(line.firstPage)};
+    };
+
+    switch (line.command) {
+    case Command::Program:
+        if (positionals.isEmpty())
+            throw Failure{QStringLiteral("program: no device address given")};
+        if (positionals.size() > MaxDevices)
+            throw Failure{QStringLiteral("program: %1 devices given, at most %2 at once").arg(positionals.size()).arg(MaxDevices)};
+        for (const QString& text : positionals)
+            line.devices.push_back(device(text));
+        break;
+    case Command::FontDownload:
+        if (positionals.size() != 4)
+            throw Failure{QStringLiteral("font-download takes ADDRESS[:PORT] NAME FIRST_PAGE LAST_PAGE")};
+        line.devices.push_back(device(positionals[0]));
+        line.fontName = TrimBlanks(positionals[1]);
+        if (line.fontName.isEmpty())
+            throw Failure{QStringLiteral("font-download: NAME is empty")};
+        pages(positionals[2], positionals[3]);
+        break;
+    case Command::FontCheck: {
+        if (positionals.size() != 4)
+            throw Failure{QStringLiteral("font-check takes ADDRESS[:PORT] CHECKSUM FIRST_PAGE LAST_PAGE")};
+        line.devices.push_back(device(positionals[0]));
+        const auto checksum = ParseChecksumText(positionals[1]);
+        if (!checksum)
+            throw Failure{QStringLiteral("CHECKSUM: %1 is not a whole number from -2147483648 to 2147483647")
+                              .arg(Quote(positionals[1]))};
+        line.checksum = *checksum;
+        pages(positionals[2], positionals[3]);
+        break;
+    }
+    case Command::Help:
+    case Command::Version:
+        break;
+    }
+}
+
+}  // namespace
+
+QString DeviceSpec::Label() const
+{
+    const QString shown = host.contains(u':') ? QStringLiteral("[%1]").arg(host) : host;
+    return shown + u':' + QString::number(port);
+}
+
+std::optional<int> ParsePortText(const QString& text)
+{
+    // The link's own rule: whole decimal numbers 1..65535, never wrapped.
+    try {
+        return ParsePort(text);
+    } catch (const RuntimeError&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<std::int16_t> ParsePageText(const QString& text)
+{
+    if (!AllDigits(text) || text.size() > 10)
+        return std::nullopt;
+    const qlonglong value = text.toLongLong();
+    if (value > std::numeric_limits<std::int16_t>::max())
+        return std::nullopt;
+    return static_cast<std::int16_t>(value);
+}
+
+std::optional<std::int32_t> ParseChecksumText(const QString& text)
+{
+    const bool negative = text.startsWith(u'-');
+    const QStringView digits = QStringView(text).mid(negative ? 1 : 0);
+    if (!AllDigits(digits) || digits.size() > 12)
+        return std::nullopt;
+    const qlonglong value = (negative ? -1 : 1) * digits.toLongLong();
+    if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max())
+        return std::nullopt;
+    return static_cast<std::int32_t>(value);
+}
+
+std::optional<double> ParseSecondsText(const QString& text)
+{
+    const qsizetype dot = text.indexOf(u'.');
+    const QStringView whole = QStringView(text).left(dot < 0 ? text.size() : dot);
+    const QStringView fraction = dot < 0 ? QStringView() : QStringView(text).mid(dot + 1);
+    if (!AllDigits(whole) || (dot >= 0 && !AllDigits(fraction)) || text.size() > 20)
+        return std::nullopt;
+    const double seconds = text.toDouble();
+    if (!(seconds > 0) || seconds > MaxSeconds)
+        return std::nullopt;
+    return seconds;
+}
+
+std::optional<DeviceSpec> ParseDeviceText(const QString& text, int defaultPort, QString* error)
+{
+    const auto fail = [&](const QString& why) -> std::optional<DeviceSpec> {
+        *error = QStringLiteral("device %1: %2").arg(Quote(text), why);
+        return std::nullopt;
+    };
+    if (text.isEmpty())
+        return fail(QStringLiteral("empty address"));
+
+    QString host;
+    std::optional<QString> portText;
+    if (text.startsWith(u'[')) {
+        const qsizetype close = text.indexOf(u']');
+        if (close < 0)
+            return fail(QStringLiteral("'[' without ']'"));
+        host = text.mid(1, close - 1);
+        const QString rest = text.mid(close + 1);
+        if (!rest.isEmpty()) {
+            if (!rest.startsWith(u':'))
+                return fail(QStringLiteral("expected ':PORT' after ']'"));
+            portText = rest.mid(1);
+        }
+        if (!IsIPv6(host))
+            return fail(QStringLiteral("not an IPv6 address in brackets"));
+    } else if (text.count(u':') > 1) {
+        // More than one colon can only be a bare IPv6 address, which has no port.
+        if (!IsIPv6(text))
+            return fail(QStringLiteral("not an address (write an IPv6 address with a port as [address]:port)"));
+        host = text;
+    } else {
+        const qsizetype colon = text.indexOf(u':');
+        host = colon < 0 ? text : text.left(colon);
+        if (colon >= 0)
+            portText = text.mid(colon + 1);
+        if (!IsHostName(host))
+            return fail(QStringLiteral("not an IPv4 address or host name"));
+    }
+
+    DeviceSpec spec{host, defaultPort};
+    if (portText) {
+        const auto port = ParsePortText(*portText);
+        if (!port)
+            return fail(QStringLiteral("port %1 is not a number from 1 to 65535").arg(Quote(*portText)));
+        spec.port = *port;
+    }
+    return spec;
+}
+
+ParseResult ParseCommandLine(const QStringList& args)
+{
+    ParseResult result;
+    CommandLine& line = result.line;
+    try {
+        // Help and version win wherever they stand, as long as options are still read.
+        for (const QString& arg : args) {
+            if (arg == QLatin1String("--"))
+                break;
+            if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+                line.command = Command::Help;
+                return result;
+            }
+            if (arg == QLatin1String("--version")) {
+                line.command = Command::Version;
+                return result;
+            }
+        }
+        if (args.isEmpty())
+            throw Failure{QStringLiteral("no command given")};
+        const auto command = CommandNamed(args.front());
+        if (!command)
+            throw Failure{QStringLiteral("unknown command %1").arg(Quote(args.front()))};
+        line.command = *command;
+
+        // Options first, so --port applies to every device wherever it stands.
+        QStringList positionals;
+        QStringList seen;
+        bool optionsEnded = false;
+        for (qsizetype i = 1; i < args.size(); ++i) {
+            const QString& arg = args[i];
+            if (optionsEnded || !arg.startsWith(QLatin1String("--"))) {
+                positionals << arg;
+                continue;
+            }
+            if (arg == QLatin1String("--")) {
+                optionsEnded = true;
+                continue;
+            }
+            const qsizetype equals = arg.indexOf(u'=');
+            const QString name = equals < 0 ? arg : arg.left(equals);
+            const auto rule = Rules().find(name);
+            if (rule == Rules().end())
+                throw Failure{QStringLiteral("unknown option %1").arg(Quote(name))};
+            const auto& commands = rule->second.commands;
+            if (std::find(commands.begin(), commands.end(), line.command) == commands.end())
+                throw Failure{QStringLiteral("%1 does not apply to %2").arg(name, args.front())};
+            if (seen.contains(name))
+                throw Failure{QStringLiteral("%1 given twice").arg(name)};
+            seen << name;
+            QString value;
+            if (rule->second.takes == Takes::Flag) {
+                if (equals >= 0)
+                    throw Failure{QStringLiteral("%1 takes no value").arg(name)};
+            } else if (equals >= 0) {
+                value = arg.mid(equals + 1);
+            } else if (i + 1 < args.size()) {
+                value = args[++i];
+            } else {
+                throw Failure{QStringLiteral("%1 needs a value").arg(name)};
+            }
+            ApplyOption(line, name, value);
+        }
+        ApplyPositionals(line, positionals);
+    } catch (const Failure& failure) {
+        result.error = failure.message;
+    }
+    return result;
+}
+
+QString HelpText()
+{
+    return QStringLiteral(
+        "Usage:\n"
+        "  modburn-cli program       [--image FILE] [--port N] [--give-up-after S] [--json] ADDRESS[:PORT]...\n"
+        "  modburn-cli font-download [--port N] [--json] ADDRESS[:PORT] NAME FIRST_PAGE LAST_PAGE\n"
+        "  modburn-cli font-check    [--port N] [--json] ADDRESS[:PORT] CHECKSUM FIRST_PAGE LAST_PAGE\n"
+        "  modburn-cli --help | --version\n"
+        "\n"
+        "program        programs the print-driver module of every device at once,\n"
+        "               each on its own link, and prints a summary at the end.\n"
+        "font-download  sends NAME.bin from the working folder into the font pages\n"
+        "               FIRST_PAGE..LAST_PAGE and has the device verify them.\n"
+        "font-check     asks the device whether those pages sum to CHECKSUM.\n"
+        "\n"
+        "ADDRESS is an IPv4 address, a host name or an IPv6 address; a port of its\n"
+        "own is written ADDRESS:PORT or [IPv6]:PORT.\n"
+        "\n"
+        "Options:\n"
+        "  --image FILE        the firmware image (default TavimorkAVRMODavr.bin in the\n"
+        "                      working folder; at most 8192 bytes)\n"
+        "  --port N            the TCP port of devices without their own (default 4001)\n"
+        "  --give-up-after S   stop every run still going after S seconds (exit 3)\n"
+        "  --json              one JSON object per line and event on stdout\n"
+        "\n"
+        "Exit status: 0 all done, 1 a device not programmed or an operation failed,\n"
+        "2 bad usage or input (nothing sent), 3 --give-up-after ran out,\n"
+        "130 interrupted (Ctrl-C or SIGTERM).\n");
+}
+
+QString VersionText()
+{
+    return QStringLiteral("modburn-cli %1\n").arg(QLatin1String(MODBURN_VERSION));
+}
+
+}  // namespace modburn::cli

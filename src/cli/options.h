@@ -1,0 +1,63 @@
+#pragma once
+
+// The command line of modburn-cli parsed into a plain struct, without side
+// effects, so every accepted and refused argument can be tested directly.
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace modburn::cli {
+
+inline constexpr int DefaultPort = 4001;
+// Each device is a thread with a few descriptors; beyond this an operator
+// should split the fleet rather than meet the descriptor limit mid-run.
+inline constexpr int MaxDevices = 256;
+
+enum class Command { Help, Version, Program, FontDownload, FontCheck };
+
+// A device as written on the command line, before its host is resolved.
+struct DeviceSpec {
+    QString host;  // an IPv4 or IPv6 address, or a host name (IPv6 without brackets)
+    int port = DefaultPort;
+    // How reports name the device: host:port, [v6]:port for IPv6.
+    QString Label() const;
+};
+
+struct CommandLine {
+    Command command = Command::Help;
+    bool json = false;
+    std::optional<QString> image;       // --image FILE (program)
+    int port = DefaultPort;             // --port N, for devices without their own
+    std::optional<double> giveUpAfterS; // --give-up-after S (program)
+    std::vector<DeviceSpec> devices;    // one for the font operations
+    QString fontName;                   // font-download: NAME, the file is NAME.bin
+    std::int32_t checksum = 0;          // font-check
+    std::int16_t firstPage = 0;
+    std::int16_t lastPage = 0;
+};
+
+struct ParseResult {
+    CommandLine line;  // meaningful only when error is empty
+    QString error;     // one line, without the program name
+};
+
+// `args` are the arguments after the program name.
+ParseResult ParseCommandLine(const QStringList& args);
+
+// The pieces, for the parser and its tests. Each returns nothing for text it
+// refuses; none of them trims or accepts signs, hex or non-ASCII digits.
+std::optional<int> ParsePortText(const QString& text);
+std::optional<std::int16_t> ParsePageText(const QString& text);   // 0..32767
+std::optional<std::int32_t> ParseChecksumText(const QString& text);  // signed 32-bit decimal
+std::optional<double> ParseSecondsText(const QString& text);      // > 0, decimal, e.g. 2.5
+// ADDRESS[:PORT], [v6]:PORT, or a bare IPv6 address; `error` says what is wrong.
+std::optional<DeviceSpec> ParseDeviceText(const QString& text, int defaultPort, QString* error);
+
+QString HelpText();
+QString VersionText();
+
+}  // namespace modburn::cli

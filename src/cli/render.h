@@ -1,0 +1,96 @@
+#pragma once
+
+// Turning events into output: JSON lines, plain lines, the in-place progress
+// lines of a terminal and the summary table. The formatting is pure; the
+// reporters only keep what each output needs to remember between events.
+
+#include "cli/events.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace modburn::cli {
+
+enum class OutputMode {
+    Terminal,  // stdout is a terminal: one line per device, redrawn in place
+    Plain,     // one line per message, prefixed with the device
+    Json,      // one JSON object per line and event
+};
+
+// One JSON object, without the line break. Every key is always present:
+// device, event, page, percent, message, verdict, locks, elapsed_ms.
+QByteArray JsonLine(const Event& event);
+
+// The plain line for an event, or an empty string when it has none.
+QString PlainLine(const Event& event);
+
+// The table printed at the end: device, verdict, lock bytes, time, detail.
+QString SummaryTable(const std::vector<Event>& ends);
+
+// Terminal cells a text takes: East Asian wide characters take two.
+int DisplayWidth(const QString& text);
+// The longest start of `text` that fits in `width` cells.
+QString FitWidth(const QString& text, int width);
+
+// The state of every device as the terminal shows it, one line each.
+class ProgressBoard {
+public:
+    // A line for the device before its first event, so lines keep the given order.
+    void Add(const QString& label) { RowFor(label); }
+    void Apply(const Event& event);
+    // At most `rows` - 1 lines, each at most `columns` - 1 cells wide; when
+    // the devices do not fit, the last line counts the ones left out.
+    QStringList Lines(int columns, int rows) const;
+
+private:
+    struct Row {
+        QString label;
+        QString activity = PhaseName(Phase::None);
+        bool fromStatus = false;  // the activity comes from the run's status texts
+        QString caption;
+        std::optional<int> page;
+        std::optional<int> percent;
+        bool ended = false;
+        Event end;
+    };
+    Row& RowFor(const QString& label);
+
+    std::vector<Row> rows_;
+    QHash<QString, int> index_;
+};
+
+// Escape sequences that replace the `previous` lines just printed with `lines`.
+QByteArray RedrawSequence(int previous, const QStringList& lines);
+
+using Writer = std::function<void(const QByteArray&)>;
+
+struct TerminalSize {
+    int columns = 80;
+    int rows = 24;
+};
+
+// Writes events as they come and the end of the command.
+class Reporter {
+public:
+    virtual ~Reporter() = default;
+    // The devices, in the order given, before any of their events.
+    virtual void Begin(const QStringList& devices) { (void)devices; }
+    virtual void OnEvent(const Event& event) = 0;
+    // Called about ten times a second; a terminal redraws here when something changed.
+    virtual void Tick() {}
+    // The end: every device's End event and the Summary event.
+    virtual void Finish(const std::vector<Event>& ends, const Event& summary) = 0;
+};
+
+// `out` is stdout; `err` takes the table in JSON mode, so stdout stays JSON.
+// `size` is asked at every redraw.
+std::unique_ptr<Reporter> MakeReporter(OutputMode mode, Writer out, Writer err,
+                                       std::function<TerminalSize()> size = {});
+
+}  // namespace modburn::cli

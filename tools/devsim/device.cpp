@@ -12,8 +12,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 namespace fr = modburn::frame;
 
-constexpr int LastModulePage = fr::ModulePages - 1;
-
 bool IsUpperHex(std::uint8_t c)
 {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');

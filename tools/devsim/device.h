@@ -15,11 +15,14 @@
 #include <utility>
 #include <vector>
 
+#include "frame/frame.h"
+
 namespace modburn::devsim {
 
 inline constexpr std::uint8_t AckByte = 0x06;   // short commands
 inline constexpr std::uint8_t NakByte = 0x15;   // malformed or refused module page
-inline constexpr int ModuleFlashSize = 8192;
+inline constexpr int ModuleFlashSize = frame::ModulePages * frame::ModulePageSize;
+inline constexpr int LastModulePage = frame::ModulePages - 1;
 inline constexpr int MaxFontPage = 32767;
 inline constexpr int FontReplyLen = 8;
 inline constexpr int CheckReplyLen = 22;

@@ -100,8 +100,11 @@ void FakeSocket::Connect()
         return;
     const unsigned connection = connection_;
     scheduled_.push_back(clock_.After(connectDelayMs, [this, connection] {
-        if (connection == connection_ && state_ == sock::Connecting)
+        if (connection == connection_ && state_ == sock::Connecting) {
             state_ = sock::Connected;
+            if (onConnected)
+                onConnected();
+        }
     }));
 }
 

@@ -101,6 +101,7 @@ public:
     int connectCalls = 0;
     std::vector<std::int64_t> connectTimes;
     std::function<void(std::uint8_t)> onByteSent;
+    std::function<void()> onConnected;  // the peer accepted a connection
 
 private:
     VirtualClock& clock_;

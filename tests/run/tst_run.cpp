@@ -1,10 +1,13 @@
 // The programming run on fake platform parts and the simulated device, on a
 // virtual clock: every time-out costs no real time.
 
+#include "errorof.h"
 #include "fakedevice.h"
+#include "faultyline.h"
 #include "fakelink.h"
 #include "fakeplatform.h"
 
+#include "fontlib/fontlib.h"
 #include "frame/frame.h"
 #include "platform/errors.h"
 #include "run/run.h"
@@ -108,6 +111,39 @@ struct Rig : FakeLinkParts {
     const devsim::Counters& stats() const { return device.device.Stats(); }
 };
 
+// A window's parts with the device behind a line whose frames a test can
+// script: frames are numbered from 1 in the order sent. With a clean image
+// run, 1 to 4 are burn-enable, search, enable and erase; page p is 5 + p
+// until a page goes twice.
+struct LineRig : FakeLinkParts {
+    FakeSerialPort MSComm1;
+    FakeStatusBar StatusBar1;
+    FakeProgressBar PriProgressBar;
+    FakeFileSystem files;
+    FakeWindow window;
+    run::ProgrammingRun run{{link, MSComm1, StatusBar1, PriProgressBar, files, window}};
+    WindowRules rules{link, MSComm1, StatusBar1};
+    FaultyLine line;
+
+    explicit LineRig(devsim::Options options = {}) : line(clock, tcp, std::move(options))
+    {
+        rules.Load();
+        files.Put(run::ImageFileName, Pattern(8192));
+    }
+    static constexpr int PageFrame(int page) { return 5 + page; }
+    bool FlashHoldsTheImage() const
+    {
+        const auto& flash = line.device.Flash();
+        const std::vector<std::uint8_t> image = Pattern(8192);
+        return std::equal(image.begin(), image.end(), flash.begin());
+    }
+};
+
+class NoCaptions : public fontlib::IFontWindow {
+public:
+    void SetOptionCaption(const QString&, const QString&) override {}
+};
+
 std::vector<std::uint8_t> Frames(const std::vector<std::uint8_t>& image)
 {
     std::vector<std::uint8_t> wire;
@@ -154,6 +190,12 @@ private slots:
     void serialPortErrorsGoToThePanel();
     void secondClickDuringARunIsIgnored();
     void unreachableDeviceEndsAtTheFirstSend();
+    void latePageReplyDoesNotShiftLaterPages();
+    void noSuccessWithoutAnAcknowledgement();
+    void refusalBesideAnAcknowledgementCounts();
+    void lateShortRepliesAreNotTakenForPageReplies();
+    void fontOperationDuringARunFailsAtOnce();
+    void runDuringAFontOperationIsIgnored();
 };
 
 void RunTest::messages_data()
@@ -560,6 +602,115 @@ void RunTest::unreachableDeviceEndsAtTheFirstSend()
     // One Timer1 interval of settling, then the connect wait until Timer4's tick.
     QCOMPARE(rig.clock.Now(), std::int64_t{5000});
     QCOMPARE(rig.window.runButton, (std::vector<bool>{false, true}));
+}
+
+void RunTest::latePageReplyDoesNotShiftLaterPages()
+{
+    // Page 7's first reply comes 3 ms after its time-out, while the page is
+    // already out again; the device takes 3 ms a page, as real ones do.
+    devsim::Options options;
+    options.pageWriteMs = 3;
+    LineRig rig(options);
+    rig.line.script[LineRig::PageFrame(7)].extraDelayMs = 5003;
+    rig.run.Run();
+
+    QCOMPARE(rig.window.text, Good);
+    QCOMPARE(rig.run.LastOutcome().verdict, run::Verdict::Programmed);
+    QCOMPARE(rig.window.texts.count(CommError), 1);
+    QCOMPARE(rig.line.device.Stats().pageWrites.at(7), 2);
+    QVERIFY(rig.FlashHoldsTheImage());
+}
+
+void RunTest::noSuccessWithoutAnAcknowledgement()
+{
+    // After the late reply, page 20's frame is lost on the way. Judged one
+    // page behind, the run would take page 19's reply for it and call a
+    // module without page 20 programmed; it must send page 20 again.
+    devsim::Options options;
+    options.pageWriteMs = 3;
+    LineRig rig(options);
+    rig.line.script[LineRig::PageFrame(7)].extraDelayMs = 5003;
+    rig.line.script[LineRig::PageFrame(20) + 1].lost = true;  // page 7 went twice
+    rig.run.Run();
+
+    QCOMPARE(rig.line.framesLost, 1);
+    QCOMPARE(rig.line.device.Stats().pageWrites.at(20), 1);
+    QVERIFY(rig.FlashHoldsTheImage());
+    QCOMPARE(rig.window.text, Good);
+}
+
+void RunTest::refusalBesideAnAcknowledgementCounts()
+{
+    // Page 7's first send is acknowledged late; its second send is refused,
+    // and both answers arrive together. The refusal must not be lost.
+    LineRig rig;
+    rig.line.script[LineRig::PageFrame(7)].extraDelayMs = 5003;
+    rig.line.script[LineRig::PageFrame(7) + 1].reply = {0x15};
+    rig.run.Run();
+
+    QVERIFY(rig.window.texts.contains(run::msg::PageRejected(7)));
+    QVERIFY(!rig.window.texts.contains(run::msg::PageRejected(8)));
+    QCOMPARE(rig.run.LastOutcome().verdict, run::Verdict::Failed);
+    QVERIFY(!rig.window.text.startsWith(QStringLiteral("       模块编程完毕!")));
+}
+
+void RunTest::lateShortRepliesAreNotTakenForPageReplies()
+{
+    // The erase is answered only after its 500 ms time-out and is sent again;
+    // its late answer must not be judged as page 0's (0x06 is no acceptance).
+    LineRig rig;
+    rig.line.script[4].extraDelayMs = 700;
+    rig.run.Run();
+
+    QCOMPARE(rig.window.text, Good);
+    QCOMPARE(rig.line.device.Stats().erases, 2);
+    QVERIFY(!rig.window.texts.contains(run::msg::PageRejected(0)));
+}
+
+void RunTest::fontOperationDuringARunFailsAtOnce()
+{
+    Rig rig;
+    NoCaptions captions;
+    fontlib::FontTransfer font{{rig.link, rig.MSComm1, rig.StatusBar1, rig.PriProgressBar, rig.files, captions}};
+    rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(300));
+    int downError = 0;
+    int checkError = 0;
+    rig.OnStatus(Searching, [&] {
+        downError = ErrorOf([&] { font.DownChar(QStringLiteral("Hzk12"), 0, 1); });
+        checkError = ErrorOf([&] { font.CheckChar(1.0, 0, 1); });
+    });
+    rig.run.Run();
+
+    QCOMPARE(downError, err::LinkBusy);
+    QCOMPARE(checkError, err::LinkBusy);
+    // Nothing of theirs went out, and the run went on as if they had not been asked for.
+    QCOMPARE(rig.tcp.sent, Frames(Pattern(8192)));
+    QCOMPARE(rig.window.text, Good);
+}
+
+void RunTest::runDuringAFontOperationIsIgnored()
+{
+    Rig rig;
+    NoCaptions captions;
+    fontlib::FontTransfer font{{rig.link, rig.MSComm1, rig.StatusBar1, rig.PriProgressBar, rig.files, captions}};
+    rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(600));
+    rig.link.Open(QStringLiteral("127.0.0.1"), QStringLiteral("4001"));
+    const std::size_t before = rig.tcp.sent.size();
+    bool clicked = false;
+    // RUN clicked while the font download waits for page 1's reply.
+    rig.tcp.onByteSent = [&, forward = rig.tcp.onByteSent](std::uint8_t byte) {
+        forward(byte);
+        if (!clicked && rig.tcp.sent.size() == before + 2 * fr::FontPageFrameLen) {
+            clicked = true;
+            rig.clock.After(1, [&] { rig.run.Run(); });
+        }
+    };
+    QVERIFY(font.DownChar(QStringLiteral("Hzk12"), 0, 2));
+
+    QVERIFY(clicked);
+    QVERIFY(rig.window.texts.isEmpty());  // the run never started
+    QCOMPARE(rig.tcp.connectCalls, 1);
+    QCOMPARE(rig.tcp.sent.size(), before + 3 * fr::FontPageFrameLen + fr::CheckFrameLen);
 }
 
 QTEST_GUILESS_MAIN(RunTest)

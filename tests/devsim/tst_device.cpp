@@ -558,6 +558,107 @@ private slots:
         QVERIFY(!FrameTookEffect(kind, rig) || kind > FontPage);
     }
 
+    void latePageReply_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<bool>("reject");
+        QTest::addColumn<bool>("coalesce");
+        QTest::addColumn<int>("drops");
+        QTest::newRow("page 5 answered 300 ms late the first time only") << 5 << false << false << 0;
+        QTest::newRow("page 127: reply late, lock bytes their usual gap after it") << 127 << false << false << 0;
+        QTest::newRow("page 127 coalesced: reply and lock bytes late together") << 127 << false << true << 0;
+        QTest::newRow("refused page 5: its 0x15 comes late") << 5 << true << false << 0;
+        QTest::newRow("page 5 with its first reply dropped: the lateness goes with it") << 5 << false << false << 1;
+    }
+    void latePageReply()
+    {
+        QFETCH(int, page);
+        QFETCH(bool, reject);
+        QFETCH(bool, coalesce);
+        QFETCH(int, drops);
+        const auto setup = [&](Options& o) {
+            o.replyDelayMs = 2;
+            o.pageWriteMs = 5;
+            o.coalesceLock = coalesce;
+            o.rejectPages = reject ? std::set{page} : std::set<int>{};
+            o.dropPageReplies[page] = drops;
+        };
+        Rig late([&](Options& o) {
+            setup(o);
+            o.latePageReplies = {{page, 300}};
+        });
+        Rig usual(setup);
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            const auto l = late.Feed(PageFrame(page, Pattern(attempt)));
+            const auto u = usual.Feed(PageFrame(page, Pattern(attempt)));
+            QCOMPARE(Writes(l), Writes(u));
+            for (std::size_t i = 0; i < l.size(); ++i)
+                QCOMPARE(l[i].delayMs, u[i].delayMs + (attempt == 0 && i == 0 ? 300 : 0));
+            QCOMPARE(late.Stored(page, Pattern(attempt)), !reject);  // stored on the late frame too
+        }
+        const auto other = late.Feed(PageFrame(6, Pattern(6)));
+        QCOMPARE(other.at(0).delayMs, usual.Feed(PageFrame(6, Pattern(6))).at(0).delayMs);
+        Counters expected = usual.device.Stats();
+        expected.pageRepliesLate = drops == 0 ? 1 : 0;
+        QVERIFY(late.device.Stats() == expected);
+        QVERIFY(late.device.Faults().lateLeft.empty());
+    }
+
+    void lostFrames_data()
+    {
+        QTest::addColumn<QList<int>>("lost");
+        QTest::newRow("none lost") << QList<int>{};
+        QTest::newRow("the first frame lost") << QList<int>{1};
+        QTest::newRow("a page frame lost: not stored, not counted") << QList<int>{4};
+        QTest::newRow("a font page and a check lost") << QList<int>{6, 7};
+        QTest::newRow("the last frame lost") << QList<int>{9};
+        QTest::newRow("a number past the last frame") << QList<int>{10};
+    }
+    void lostFrames()
+    {
+        QFETCH(QList<int>, lost);
+        // Every kind of frame once, then an erase and a second page.
+        const std::vector<Bytes> frames{FrameOf(BurnEnable), FrameOf(Search), FrameOf(Erase), FrameOf(ModulePage),
+                                        PageFrame(127, Pattern(127)), FrameOf(FontPage), FrameOf(DownloadCheck),
+                                        FrameOf(ChecksumCheck), PageFrame(4, Pattern(4))};
+        Rig rig([&](Options& o) { o.loseFrames = std::set<int>(lost.begin(), lost.end()); });
+        Rig untouched;  // fed only the frames that get through
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            const bool isLost = lost.contains(static_cast<int>(i + 1));
+            const QStringList expected = isLost ? QStringList{} : untouched.Writes(frames[i]);
+            QCOMPARE(rig.Writes(frames[i]), expected);
+        }
+        Counters expected = untouched.device.Stats();
+        expected.framesLost = static_cast<int>(std::count_if(lost.begin(), lost.end(), [](int n) { return n <= 9; }));
+        QVERIFY(rig.device.Stats() == expected);
+        QVERIFY(rig.device.Flash() == untouched.device.Flash());
+        QCOMPARE(rig.device.FontPageCount(), untouched.device.FontPageCount());
+        QCOMPARE(rig.device.Faults().framesReceived, 9);
+    }
+
+    void lostFramesCountedOverConnectionsAndKinds()
+    {
+        Rig rig([](Options& o) {
+            o.loseFrames = {2, 4};
+            o.silentBurnEnables = 1;
+        });
+        Session second(rig.device);
+        // 1: a burn-enable, silent; 2: lost, on the second connection, and no silence used up.
+        QCOMPARE(rig.Writes(ShortFrame(fr::CmdBurnEnable)), QStringList{});
+        QCOMPARE(Writes(second.Feed(ShortFrame(fr::CmdBurnEnable))), QStringList{});
+        // 3: a short frame without its ETX counts too; 4: the search behind it, lost.
+        QCOMPARE(rig.Writes(Cat(Text("\x02" "aPQ"), ShortFrame(fr::CmdSearch))), QStringList{});
+        QCOMPARE(rig.Writes(ShortFrame(fr::CmdBurnEnable)), QStringList{"06"});
+        const Counters& stats = rig.device.Stats();
+        QCOMPARE(stats.framesLost, 2);
+        QCOMPARE(stats.burnEnables, 2);
+        QCOMPARE(stats.silentBurnEnables, 1);
+        QCOMPARE(stats.searches, 0);
+        QCOMPARE(stats.malformedShortFrames, 1);
+        QCOMPARE(rig.device.Faults().framesReceived, 5);
+        QCOMPARE(rig.device.Faults().silentBurnEnablesLeft, 0);
+    }
+
     void garbageNeverCrashes_data()
     {
         QTest::addColumn<unsigned>("seed");

@@ -63,6 +63,8 @@ QString Changes(const CommandLine& c)
     add(o.silentChecks != od.silentChecks, "silentChecks", num(o.silentChecks));
     add(o.lowerCaseCheckDigits != od.lowerCaseCheckDigits, "lowerCaseCheckDigits", num(o.lowerCaseCheckDigits));
     add(o.flashOut != od.flashOut, "flashOut", o.flashOut);
+    add(o.latePageReplies != od.latePageReplies, "latePageReplies", List(o.latePageReplies));
+    add(o.loseFrames != od.loseFrames, "loseFrames", List(o.loseFrames));
     return out.join(QStringLiteral("; "));
 }
 
@@ -99,6 +101,8 @@ const QStringList AllOptions{
     "--drop-font-page-reply <P>",
     "--silent-check <N>",
     "--lower-case-check",
+    "--late-page-reply <P:MS>",
+    "--lose-frame <N>",
     "--transcript",
 };
 
@@ -204,6 +208,18 @@ void TestOptions::accepted_data()
     QTest::newRow("silent check 1000000") << QStringList{"--silent-check", "1000000"} << "silentChecks=1000000";
 
     QTest::newRow("lower-case check") << QStringList{"--lower-case-check"} << "lowerCaseCheckDigits=1";
+
+    QTest::newRow("late page reply 5:300") << QStringList{"--late-page-reply", "5:300"} << "latePageReplies={5:300}";
+    QTest::newRow("late page reply at the edges")
+        << QStringList{"--late-page-reply", "0:0", "--late-page-reply", "127:600000"}
+        << "latePageReplies={0:0,127:600000}";
+    QTest::newRow("late page reply in hex") << QStringList{"--late-page-reply=0x7F:0x10"} << "latePageReplies={127:16}";
+    QTest::newRow("late page reply for one page twice, the last wins")
+        << QStringList{"--late-page-reply", "5:300", "--late-page-reply", "5:100"} << "latePageReplies={5:100}";
+
+    QTest::newRow("lose frame 1 is the first") << QStringList{"--lose-frame", "1"} << "loseFrames={1}";
+    QTest::newRow("lose frame 1000000 is the last") << QStringList{"--lose-frame", "1000000"} << "loseFrames={1000000}";
+    QTest::newRow("lose frames 3 and 7") << QStringList{"--lose-frame", "7", "--lose-frame=3"} << "loseFrames={3,7}";
 
     QTest::newRow("transcript") << QStringList{"--transcript"} << "transcript=1";
 
@@ -331,6 +347,25 @@ void TestOptions::refused_data()
                                      << "--silent-check: '-1' is not a count (0..1000000)";
     QTest::newRow("lower-case check takes no value")
         << QStringList{"--lower-case-check=1"} << "Unexpected value after '--lower-case-check'.";
+
+    const QString late = "is not P:MS with a module page P (0..127) and a time in ms (0..600000)";
+    QTest::newRow("late page reply without a time")
+        << QStringList{"--late-page-reply", "5"} << "--late-page-reply: '5' " + late;
+    QTest::newRow("late page reply for page 128")
+        << QStringList{"--late-page-reply", "128:10"} << "--late-page-reply: '128' " + late;
+    QTest::newRow("late page reply 600001 ms")
+        << QStringList{"--late-page-reply", "5:600001"} << "--late-page-reply: '600001' " + late;
+    QTest::newRow("late page reply with three parts")
+        << QStringList{"--late-page-reply", "5:1:2"} << "--late-page-reply: '5:1:2' " + late;
+    QTest::newRow("late page reply negative time")
+        << QStringList{"--late-page-reply", "5:-1"} << "--late-page-reply: '-1' " + late;
+
+    const QString frame = "is not a frame number (1..1000000)";
+    QTest::newRow("lose frame 0") << QStringList{"--lose-frame", "0"} << "--lose-frame: '0' " + frame;
+    QTest::newRow("lose frame 1000001") << QStringList{"--lose-frame", "1000001"} << "--lose-frame: '1000001' " + frame;
+    QTest::newRow("lose frame not a number")
+        << QStringList{"--lose-frame", "2", "--lose-frame", "next"} << "--lose-frame: 'next' " + frame;
+    QTest::newRow("lose frame missing") << QStringList{"--lose-frame"} << "Missing value after '--lose-frame'.";
 
     QTest::newRow("transcript takes no value")
         << QStringList{"--transcript=on"} << "Unexpected value after '--transcript'.";

@@ -1,5 +1,7 @@
-// The real executable, briefly: ready line, one connection, one answer, clean exit.
+// The real executable, briefly: ready line, answers over 127.0.0.1, clean exit,
+// and the usage exit code for bad options.
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QProcess>
 #include <QTcpSocket>
@@ -18,6 +20,7 @@ class TestDevsimProcess : public QObject {
 
 private slots:
     void burnEnableAnsweredThenCleanExit();
+    void lostFrameAndLatePageReply();
     void badOptionsExitWithUsageCode_data();
     void badOptionsExitWithUsageCode();
 };
@@ -46,6 +49,53 @@ void TestDevsimProcess::burnEnableAnsweredThenCleanExit()
     QCOMPARE(proc.exitCode(), 0);
 }
 
+void TestDevsimProcess::lostFrameAndLatePageReply()
+{
+    constexpr int LateMs = 400;
+    modburn::devsim::Launcher devsim;
+    QString error;
+    QVERIFY2(devsim.Start(DevsimPath, {"--lose-frame", "1", "--late-page-reply", "5:" + QString::number(LateMs)},
+                          &error),
+             qPrintable(error));
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress(QStringLiteral("127.0.0.1")), devsim.Port());
+    QVERIFY2(socket.waitForConnected(WaitMs), qPrintable(socket.errorString()));
+    fr::SendBuffer buf{};
+    const auto send = [&](int len) {
+        socket.write(QByteArray::fromStdString(std::string(buf.begin(), buf.begin() + len)));
+    };
+    const auto reply = [&socket] {
+        while (socket.bytesAvailable() < 1) {
+            if (!socket.waitForReadyRead(WaitMs))
+                return QByteArray();
+        }
+        return socket.readAll();
+    };
+
+    // The first frame is lost on the way, so only the second burn-enable is answered.
+    send(fr::BuildShortFrame(buf, fr::CmdBurnEnable));
+    send(fr::BuildShortFrame(buf, fr::CmdBurnEnable));
+    QCOMPARE(reply(), QByteArray(1, '\x06'));
+    QVERIFY2(!socket.waitForReadyRead(300), "the lost frame was answered");
+
+    // Page 5's first frame is answered late, its second one as usual.
+    std::array<std::uint8_t, fr::ModulePageSize> data{};
+    std::uint8_t frameXor = 0;
+    QElapsedTimer sent;
+    sent.start();
+    send(fr::BuildPageFrame(buf, frameXor, 5, data));
+    QCOMPARE(reply(), QByteArray(1, '\x05'));
+    // A lower bound only, with room for the simulator's coarse timer firing a little early.
+    QVERIFY2(sent.elapsed() >= LateMs * 9 / 10, qPrintable(QString::number(sent.elapsed())));
+    send(fr::BuildPageFrame(buf, frameXor, 5, data));
+    QCOMPARE(reply(), QByteArray(1, '\x05'));
+
+    socket.disconnectFromHost();
+    devsim.Process().terminate();
+    QVERIFY2(devsim.Process().waitForFinished(WaitMs), "did not end on SIGTERM");
+    QCOMPARE(devsim.Process().exitCode(), 0);
+}
+
 void TestDevsimProcess::badOptionsExitWithUsageCode_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -54,6 +104,8 @@ void TestDevsimProcess::badOptionsExitWithUsageCode_data()
     QTest::newRow("font page 32768") << QStringList{"--reject-font-page", "32768"};
     QTest::newRow("negative check count") << QStringList{"--silent-check", "-1"};
     QTest::newRow("unknown option") << QStringList{"--no-such-option"};
+    QTest::newRow("late page reply without a time") << QStringList{"--late-page-reply", "5"};
+    QTest::newRow("lose frame 0") << QStringList{"--lose-frame", "0"};
 }
 
 void TestDevsimProcess::badOptionsExitWithUsageCode()

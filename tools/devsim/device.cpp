@@ -119,6 +119,7 @@ Device::Device(Options options) : options_(std::move(options))
     faults_.silentSearchesLeft = options_.silentSearches;
     faults_.silentChecksLeft = options_.silentChecks;
     faults_.dropsLeft = options_.dropPageReplies;
+    faults_.lateLeft = options_.latePageReplies;
     flash_.fill(0xFF);
 }
 
@@ -181,6 +182,17 @@ void Device::Log(const std::string& line) const
 
 std::vector<Action> Device::Handle(const std::vector<std::uint8_t>& frame)
 {
+    const int number = ++faults_.framesReceived;
+    if (options_.loseFrames.count(number) != 0) {
+        ++stats_.framesLost;
+        std::string line = "<- frame ";
+        line += std::to_string(number);
+        line += " lost on the way (";
+        line += std::to_string(frame.size());
+        line += " bytes, no reply)";
+        Log(line);
+        return {};
+    }
     if (frame.size() < 4 || frame[0] != fr::STX || frame[1] != fr::Lead) {
         Log("<- not a frame (" + std::to_string(frame.size()) + " bytes, no reply)");
         return {};
@@ -277,12 +289,20 @@ std::vector<Action> Device::HandlePage(const std::vector<std::uint8_t>& f)
         ++stats_.pagesRejected;
     }
 
+    // The first frame of a late page uses up its delay even when its reply is dropped.
+    const int late = TakeLateDelay(page);
     std::vector<Action> actions;
     if (TakePageDrop(page)) {
         ++stats_.pageRepliesDropped;
         line += " -> reply dropped";
     } else {
-        actions = PageReply(ok, page, delay, line);
+        actions = PageReply(ok, page, delay + late, line);
+        if (late > 0) {
+            ++stats_.pageRepliesLate;
+            line += " (";
+            line += std::to_string(late);
+            line += " ms late)";
+        }
     }
 
     if (page == LastModulePage && !options_.flashOut.empty())
@@ -340,6 +360,18 @@ bool Device::TakePageDrop(int page)
         return false;
     --it->second;
     return true;
+}
+
+int Device::TakeLateDelay(int page)
+{
+    if (page < 0)
+        return 0;
+    auto it = faults_.lateLeft.find(page);
+    if (it == faults_.lateLeft.end())
+        return 0;
+    const int late = it->second;
+    faults_.lateLeft.erase(it);
+    return late;
 }
 
 bool Device::TakeCloseAfter(int page)

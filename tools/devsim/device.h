@@ -47,6 +47,8 @@ struct Options {
     int silentChecks = 0;                 // the first N check frames, 'C','P' and 'C','Z' together, get no reply
     bool lowerCaseCheckDigits = false;    // a check reply's sum digits in lower-case hex
     std::string flashOut;                 // when non-empty: write the module flash to this file after page 127
+    std::map<int, int> latePageReplies;   // page -> extra ms before the reply to its first frame only
+    std::set<int> loseFrames;             // frame numbers (from 1, all connections) ignored as if never received
 };
 
 struct Action {
@@ -65,6 +67,7 @@ struct Counters {
     int pagesAccepted = 0;
     int pagesRejected = 0;                // any module page frame answered 0x15
     int pageRepliesDropped = 0;
+    int pageRepliesLate = 0;              // replies sent late on request
     int lockReplies = 0;                  // lock byte triples sent
     int fontPagesAccepted = 0;
     int fontPagesRejected = 0;            // any font page frame answered "ER", on request or not
@@ -77,7 +80,10 @@ struct Counters {
     int malformedShortFrames = 0;         // 5-byte frames without their ETX
     int closes = 0;
     int flashWrites = 0;                  // times the flash-out file was written
+    int framesLost = 0;                   // frames ignored as if never received
     std::map<int, int> pageWrites;        // module page -> accepted writes
+
+    bool operator==(const Counters&) const = default;
 };
 
 // How much of each requested fault is still to come; set from the options at
@@ -87,7 +93,9 @@ struct FaultState {
     int silentSearchesLeft = 0;
     int silentChecksLeft = 0;
     std::map<int, int> dropsLeft;         // page -> replies still to drop
+    std::map<int, int> lateLeft;          // page -> delay for its first frame, removed once used
     bool closedAfterPage = false;
+    int framesReceived = 0;               // every frame handed in, lost ones too: numbers them for loseFrames
 };
 
 // The device itself: one per simulator, shared by all connections.
@@ -128,6 +136,7 @@ private:
     void StorePage(int page, const std::vector<std::uint8_t>& frame);
     std::vector<Action> PageReply(bool accepted, int page, int delayMs, std::string& line);
     bool TakePageDrop(int page);
+    int TakeLateDelay(int page);
     bool TakeCloseAfter(int page);
 
     bool WriteFlashFile();

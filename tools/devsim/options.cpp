@@ -333,6 +333,19 @@ const std::vector<OptionSpec>& Table()
                      "",
                      "Send the eight sum digits of a check reply in lower-case hex.",
                      flag(&Options::lowerCaseCheckDigits)});
+        t.push_back({{"late-page-reply"},
+                     "P:MS",
+                     "Answer the first frame of module page P MS ms late, later ones on time; "
+                     "the data is stored as usual (repeatable).",
+                     pagePairs(&Options::latePageReplies, MaxDelayMs,
+                               Join({"P:MS with a module page P ", Range(0, LastModulePage), " and a time in ms ",
+                                     Range(0, MaxDelayMs)}))});
+        t.push_back({{"lose-frame"},
+                     "N",
+                     "Ignore the Nth frame received, counted from 1 over all kinds and connections, "
+                     "as if lost on the way (repeatable).",
+                     numbers(&Options::loseFrames, 1, static_cast<int>(MaxCount),
+                             Join({"a frame number ", Range(1, MaxCount)}))});
         t.push_back({{"transcript"}, "", "Print one line per received frame to stdout.", transcript});
         return t;
     }();

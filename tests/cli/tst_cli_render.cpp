@@ -1,0 +1,418 @@
+// The console's output without sockets: status texts read into phases, JSON
+// lines parsed back, plain lines, the summary table and the terminal lines.
+
+#include "cli/events.h"
+#include "cli/render.h"
+#include "run/run.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+using namespace modburn;
+using namespace modburn::cli;
+
+Q_DECLARE_METATYPE(modburn::cli::Event)
+Q_DECLARE_METATYPE(modburn::cli::Phase)
+
+namespace {
+
+const QString CrLf = QStringLiteral("\r\n");
+const Locks Good{0xAF, 0xDC, 0xCC};
+
+Event Make(EventKind kind, const QString& device = QStringLiteral("127.0.0.1:4001"))
+{
+    Event event;
+    event.kind = kind;
+    event.device = device;
+    return event;
+}
+
+Event Progress(const QString& device, int page, int percent)
+{
+    Event event = Make(EventKind::Progress, device);
+    event.page = page;
+    event.percent = percent;
+    return event;
+}
+
+Event End(const QString& device, Verdict verdict, std::optional<Locks> locks, const QString& message, qint64 ms)
+{
+    Event event = Make(EventKind::End, device);
+    event.verdict = verdict;
+    event.locks = locks;
+    event.message = message;
+    event.elapsedMs = ms;
+    return event;
+}
+
+QJsonObject Parse(const QByteArray& line)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return {};
+    return document.object();
+}
+
+}  // namespace
+
+class CliRenderTest : public QObject {
+    Q_OBJECT
+private slots:
+    void classifyStatus_data();
+    void classifyStatus();
+    void oneLine_data();
+    void oneLine();
+    void jsonLine_data();
+    void jsonLine();
+    void plainLine_data();
+    void plainLine();
+    void summaryTableLinesUpItsColumns();
+    void displayWidth_data();
+    void displayWidth();
+    void boardLines_data();
+    void boardLines();
+    void redrawSequence_data();
+    void redrawSequence();
+    void reporters_data();
+    void reporters();
+    void terminalRedrawsOnlyWhenSomethingChanged();
+};
+
+void CliRenderTest::classifyStatus_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("nextPage");
+    QTest::addColumn<Phase>("phase");
+    QTest::addColumn<int>("page");  // -1: none
+    const QString started = QStringLiteral(" ");
+    QTest::newRow("start") << started << 0 << Phase::Starting << -1;
+    QTest::newRow("burn enabled, appended") << started + QStringLiteral("  ") + CrLf + run::msg::BurnEnabled << 0
+                                            << Phase::BurnEnabled << -1;
+    QTest::newRow("searching") << run::msg::Searching << 0 << Phase::Searching << -1;
+    QTest::newRow("found") << run::msg::Found << 0 << Phase::Found << -1;
+    QTest::newRow("erase enabled, appended") << run::msg::Found + QStringLiteral("  ") + CrLf + run::msg::EraseEnabled
+                                             << 0 << Phase::EraseEnabled << -1;
+    QTest::newRow("erased") << run::msg::Erased << 0 << Phase::Erased << -1;
+    QTest::newRow("page 0 accepted") << run::msg::PageAccepted(0) << 0 << Phase::PageAccepted << 0;
+    QTest::newRow("page 64 accepted") << run::msg::PageAccepted(64) << 64 << Phase::PageAccepted << 64;
+    QTest::newRow("page 5 refused") << run::msg::PageRejected(5) << 5 << Phase::PageRejected << 5;
+    QTest::newRow("page 7 timed out, sent again") << run::msg::CommError << 7 << Phase::Resending << 7;
+    QTest::newRow("no lock bytes") << run::msg::LockTimedOut() << 128 << Phase::NoLockBytes << 127;
+    QTest::newRow("lock bytes good") << run::msg::LocksGood(Good) << 128 << Phase::LocksGood << -1;
+    QTest::newRow("lock bytes bad") << run::msg::LocksBad({0x00, 0xDC, 0x0C}) << 128 << Phase::LocksBad << -1;
+    QTest::newRow("lock bytes read after a refusal") << run::msg::LocksAfterRejection(Good) << 6
+                                                     << Phase::LocksAfterRejection << -1;
+    QTest::newRow("accepted page other than expected") << run::msg::PageAccepted(9) << 3 << Phase::PageAccepted << -1;
+    QTest::newRow("unknown text") << QStringLiteral("hello") << 0 << Phase::Other << -1;
+}
+
+void CliRenderTest::classifyStatus()
+{
+    QFETCH(QString, text);
+    QFETCH(int, nextPage);
+    QFETCH(Phase, phase);
+    QFETCH(int, page);
+    const Step step = ClassifyStatus(text, nextPage);
+    QCOMPARE(step.phase, phase);
+    QCOMPARE(step.page.value_or(-1), page);
+}
+
+void CliRenderTest::oneLine_data()
+{
+    QTest::addColumn<QString>("designed");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("page accepted") << run::msg::PageAccepted(64) << QStringLiteral("烧录成功! / 50%");
+    QTest::newRow("page refused, blank lines dropped") << run::msg::PageRejected(5) << QStringLiteral("烧录出错! / 5");
+    QTest::newRow("lock bytes good") << run::msg::LocksGood(Good)
+                                     << QStringLiteral("模块编程完毕! / Lock1:AF  Lock2:DC  Lock3:CC");
+    QTest::newRow("lock bytes bad") << run::msg::LocksBad(Good)
+                                    << QStringLiteral("模块编程出错! / Lock1:AF / Lock2:DC / Lock3:CC");
+    QTest::newRow("blank start text") << QStringLiteral(" ") << QString();
+    QTest::newRow("appended to the blank start") << QStringLiteral("   ") + CrLf + run::msg::BurnEnabled
+                                                 << QStringLiteral("烧录使能!");
+    QTest::newRow("lone CR and LF") << QStringLiteral("a\rb\nc") << QStringLiteral("a / b / c");
+}
+
+void CliRenderTest::oneLine()
+{
+    QFETCH(QString, designed);
+    QFETCH(QString, line);
+    QCOMPARE(OneLine(designed), line);
+}
+
+void CliRenderTest::jsonLine_data()
+{
+    QTest::addColumn<Event>("event");
+    QTest::addColumn<QString>("expected");  // the object as compact JSON with keys in order
+    Event status = Make(EventKind::Status);
+    status.message = run::msg::PageRejected(5);
+    status.page = 5;
+    status.percent = 3;
+    status.elapsedMs = 1234;
+    QTest::newRow("status keeps the designed text with its CR LF")
+        << status
+        << QStringLiteral(R"({"device":"127.0.0.1:4001","elapsed_ms":1234,"event":"status","locks":null,)"
+                          R"("message":"  \r\n  \r\n        烧录出错!\r\n         5","page":5,"percent":3,"verdict":null})");
+    QTest::newRow("progress") << Progress(QStringLiteral("[::1]:4001"), 64, 50)
+                              << QStringLiteral(R"({"device":"[::1]:4001","elapsed_ms":0,"event":"progress","locks":null,)"
+                                                R"("message":null,"page":64,"percent":50,"verdict":null})");
+    QTest::newRow("programmed")
+        << End(QStringLiteral("d:1"), Verdict::Programmed, Good, QStringLiteral("lock bytes AF DC CC"), 1700)
+        << QStringLiteral(R"({"device":"d:1","elapsed_ms":1700,"event":"end","locks":"AF DC CC",)"
+                          R"("message":"lock bytes AF DC CC","page":null,"percent":null,"verdict":"programmed"})");
+    QTest::newRow("lock bytes with leading zeros")
+        << End(QStringLiteral("d:1"), Verdict::Failed, Locks{0x00, 0xDC, 0x0C}, QStringLiteral("x"), 1)
+        << QStringLiteral(R"({"device":"d:1","elapsed_ms":1,"event":"end","locks":"00 DC 0C",)"
+                          R"("message":"x","page":null,"percent":null,"verdict":"failed"})");
+    QTest::newRow("unreachable")
+        << End(QStringLiteral("d:1"), Verdict::Error, std::nullopt, QStringLiteral("unreachable"), 5000)
+        << QStringLiteral(R"({"device":"d:1","elapsed_ms":5000,"event":"end","locks":null,)"
+                          R"("message":"unreachable","page":null,"percent":null,"verdict":"error"})");
+    Event summary = Make(EventKind::Summary);
+    summary.verdict = Verdict::GaveUp;
+    summary.message = QStringLiteral("5 devices");
+    summary.elapsedMs = 4000;
+    QTest::newRow("summary has no device")
+        << summary
+        << QStringLiteral(R"({"device":null,"elapsed_ms":4000,"event":"summary","locks":null,)"
+                          R"("message":"5 devices","page":null,"percent":null,"verdict":"gave-up"})");
+}
+
+void CliRenderTest::jsonLine()
+{
+    QFETCH(Event, event);
+    QFETCH(QString, expected);
+    const QByteArray line = JsonLine(event);
+    QVERIFY(!line.contains('\n'));
+    const QJsonObject object = Parse(line);
+    QCOMPARE(object.keys(), (QStringList{"device", "elapsed_ms", "event", "locks", "message", "page", "percent", "verdict"}));
+    QCOMPARE(object, Parse(expected.toUtf8()));
+    // The designed text comes back byte for byte.
+    if (event.kind == EventKind::Status)
+        QCOMPARE(object.value(QStringLiteral("message")).toString(), event.message);
+}
+
+void CliRenderTest::plainLine_data()
+{
+    QTest::addColumn<Event>("event");
+    QTest::addColumn<QString>("line");
+    const QString dev = QStringLiteral("127.0.0.1:4001");
+    Event start = Make(EventKind::Start);
+    start.message = QStringLiteral("127.0.0.1 port 4001");
+    QTest::newRow("start") << start << QStringLiteral("127.0.0.1:4001 start: 127.0.0.1 port 4001");
+    Event status = Make(EventKind::Status);
+    status.message = run::msg::PageAccepted(2);
+    QTest::newRow("status on one line") << status << QStringLiteral("127.0.0.1:4001 烧录成功! / 1%");
+    Event blank = Make(EventKind::Status);
+    blank.message = QStringLiteral(" ");
+    QTest::newRow("blank status has no line") << blank << QString();
+    Event panel = Make(EventKind::Panel);
+    panel.message = QStringLiteral(" 串口无效");
+    QTest::newRow("status bar") << panel << QStringLiteral("127.0.0.1:4001 status bar: 串口无效");
+    Event caption = Make(EventKind::Caption);
+    caption.message = QStringLiteral("HZ16S     下载完成   校验成功");
+    QTest::newRow("caption") << caption << QStringLiteral("127.0.0.1:4001 HZ16S     下载完成   校验成功");
+    QTest::newRow("end") << End(dev, Verdict::Failed, Good, QStringLiteral("page 5 refused"), 1650)
+                         << QStringLiteral("127.0.0.1:4001 failed: page 5 refused (1.6 s)");
+    QTest::newRow("summary has no line") << Make(EventKind::Summary) << QString();
+}
+
+void CliRenderTest::plainLine()
+{
+    QFETCH(Event, event);
+    QFETCH(QString, line);
+    QCOMPARE(PlainLine(event), line);
+}
+
+void CliRenderTest::summaryTableLinesUpItsColumns()
+{
+    const QString table = SummaryTable({
+        End(QStringLiteral("127.0.0.1:40001"), Verdict::Programmed, Good, QStringLiteral("lock bytes AF DC CC"), 1712),
+        End(QStringLiteral("[::1]:4001"), Verdict::Error, std::nullopt, QStringLiteral("unreachable"), 5003),
+        End(QStringLiteral("h:1"), Verdict::GaveUp, std::nullopt, QString(), 4000),
+    });
+    const QStringList lines = table.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 4);
+    QVERIFY(lines[0].startsWith(QStringLiteral("DEVICE")));
+    for (const QString& column : {QStringLiteral("VERDICT"), QStringLiteral("LOCKS"), QStringLiteral("TIME"), QStringLiteral("DETAIL")}) {
+        const qsizetype at = lines[0].indexOf(column);
+        QVERIFY(at > 0);
+        for (const QString& line : lines.mid(1))
+            QCOMPARE(line.at(at - 1), u' ');  // every cell starts where its heading does
+    }
+    QCOMPARE(lines[1].simplified(), QStringLiteral("127.0.0.1:40001 programmed AF DC CC 1.7 s lock bytes AF DC CC"));
+    QCOMPARE(lines[2].simplified(), QStringLiteral("[::1]:4001 error - 5.0 s unreachable"));
+    QCOMPARE(lines[3].simplified(), QStringLiteral("h:1 gave-up - 4.0 s -"));
+}
+
+void CliRenderTest::displayWidth_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("fitIn");
+    QTest::addColumn<QString>("fitted");
+    QTest::newRow("ASCII") << QStringLiteral("abc") << 3 << 2 << QStringLiteral("ab");
+    QTest::newRow("CJK takes two cells") << QStringLiteral("烧录成功!") << 9 << 5 << QStringLiteral("烧录");
+    QTest::newRow("a wide character is never split") << QStringLiteral("a烧") << 3 << 2 << QStringLiteral("a");
+    QTest::newRow("full-width digits") << QStringLiteral("４０") << 4 << 4 << QStringLiteral("４０");
+    QTest::newRow("empty") << QString() << 0 << 5 << QString();
+}
+
+void CliRenderTest::displayWidth()
+{
+    QFETCH(QString, text);
+    QFETCH(int, width);
+    QFETCH(int, fitIn);
+    QFETCH(QString, fitted);
+    QCOMPARE(DisplayWidth(text), width);
+    QCOMPARE(FitWidth(text, fitIn), fitted);
+}
+
+void CliRenderTest::boardLines_data()
+{
+    QTest::addColumn<int>("devices");
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<QString>("last");  // the start of the last line
+    QTest::newRow("three devices fit") << 3 << 120 << 24 << 3 << QStringLiteral("10.0.0.3:4001  programmed");
+    QTest::newRow("narrow terminal cuts lines") << 3 << 30 << 24 << 3 << QStringLiteral("10.0.0.3:4001  programmed");
+    QTest::newRow("more devices than rows") << 64 << 120 << 10 << 9 << QStringLiteral("... and 56 more devices: 1 done, 55 running");
+    QTest::newRow("one row only") << 5 << 80 << 2 << 1 << QStringLiteral("... and 5 more devices");
+}
+
+void CliRenderTest::boardLines()
+{
+    QFETCH(int, devices);
+    QFETCH(int, columns);
+    QFETCH(int, rows);
+    QFETCH(int, lines);
+    QFETCH(QString, last);
+    ProgressBoard board;
+    for (int i = 1; i <= devices; ++i)
+        board.Add(QStringLiteral("10.0.0.%1:4001").arg(i));
+    Event status = Make(EventKind::Status, QStringLiteral("10.0.0.1:4001"));
+    status.phase = Phase::PageAccepted;
+    status.message = run::msg::PageAccepted(64);
+    board.Apply(status);
+    board.Apply(Progress(QStringLiteral("10.0.0.1:4001"), 64, 50));
+    Event caption = Make(EventKind::Caption, QStringLiteral("10.0.0.2:4001"));
+    caption.message = QStringLiteral("HZ16S     下载中 ...");
+    board.Apply(caption);
+    const QString done = QStringLiteral("10.0.0.%1:4001").arg(devices);
+    board.Apply(End(done, Verdict::Programmed, Good, QStringLiteral("lock bytes AF DC CC"), 1712));
+
+    const QStringList shown = board.Lines(columns, rows);
+    QCOMPARE(shown.size(), lines);
+    for (const QString& line : shown)
+        QVERIFY2(DisplayWidth(line) <= columns - 1, qPrintable(line));
+    QVERIFY2(shown.last().startsWith(last.left(columns - 1)), qPrintable(shown.last()));
+    if (lines > 1 && columns >= 80) {
+        QCOMPARE(shown[0].simplified(), QStringLiteral("10.0.0.1:4001 programming page 64 50% [##########..........]"));
+        QVERIFY(shown[1].endsWith(QStringLiteral("HZ16S     下载中 ...")));
+    }
+}
+
+void CliRenderTest::redrawSequence_data()
+{
+    QTest::addColumn<int>("previous");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("first drawing") << 0 << QStringList{"a", "b"} << QByteArray("\x1b[2Ka\n\x1b[2Kb\n");
+    QTest::newRow("over two lines") << 2 << QStringList{"a", "b"} << QByteArray("\r\x1b[2A\x1b[2Ka\n\x1b[2Kb\n");
+    QTest::newRow("a device more") << 1 << QStringList{"a", "b"} << QByteArray("\r\x1b[1A\x1b[2Ka\n\x1b[2Kb\n");
+    QTest::newRow("fewer lines clear the rest") << 3 << QStringList{"a"} << QByteArray("\r\x1b[3A\x1b[2Ka\n\x1b[J");
+    QTest::newRow("UTF-8") << 0 << QStringList{"烧"} << QByteArray("\x1b[2K\xe7\x83\xa7\n");
+}
+
+void CliRenderTest::redrawSequence()
+{
+    QFETCH(int, previous);
+    QFETCH(QStringList, lines);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(RedrawSequence(previous, lines), expected);
+}
+
+void CliRenderTest::reporters_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("outLines");  // lines on stdout
+    QTest::addColumn<bool>("tableOnErr");
+    // Fed: a run's start, one status, 6 progress events and its end; a font
+    // operation's 21 progress events, 0% to 100% by fives.
+    QTest::newRow("JSON: every event, then the summary; the table on stderr")
+        << int(OutputMode::Json) << 1 + 1 + 6 + 21 + 1 + 1 << true;
+    QTest::newRow("plain: status lines, progress by tenths only without them, then the table")
+        << int(OutputMode::Plain) << 1 + 1 + 11 + 1 + 3 << false;
+}
+
+void CliRenderTest::reporters()
+{
+    QFETCH(int, mode);
+    QFETCH(int, outLines);
+    QFETCH(bool, tableOnErr);
+    QByteArray out;
+    QByteArray err;
+    const auto reporter = MakeReporter(
+        static_cast<OutputMode>(mode), [&](const QByteArray& b) { out += b; }, [&](const QByteArray& b) { err += b; });
+    const QString run = QStringLiteral("10.0.0.1:4001");
+    const QString font = QStringLiteral("10.0.0.2:4001");
+    reporter->Begin({run, font});
+    Event start = Make(EventKind::Start, run);
+    start.message = QStringLiteral("10.0.0.1 port 4001");
+    reporter->OnEvent(start);
+    Event status = Make(EventKind::Status, run);
+    status.message = run::msg::PageAccepted(0);
+    reporter->OnEvent(status);
+    for (int page = 0; page < 6; ++page)
+        reporter->OnEvent(Progress(run, page, page * 100 / 128));
+    for (int step = 0; step <= 20; ++step)
+        reporter->OnEvent(Progress(font, 100 + step, step * 5));
+    const Event end = End(run, Verdict::Programmed, Good, QStringLiteral("lock bytes AF DC CC"), 10);
+    reporter->OnEvent(end);
+    Event summary = Make(EventKind::Summary, QString());
+    summary.verdict = Verdict::Programmed;
+    reporter->Finish({end}, summary);
+
+    QVERIFY(out.endsWith('\n'));
+    const QList<QByteArray> lines = out.chopped(1).split('\n');
+    QCOMPARE(lines.size(), outLines);
+    QCOMPARE(!err.isEmpty(), tableOnErr);
+    if (mode == int(OutputMode::Json)) {
+        for (const QByteArray& line : lines)
+            QVERIFY2(!Parse(line).isEmpty(), line.constData());
+        QCOMPARE(Parse(lines.last()).value(QStringLiteral("event")).toString(), QStringLiteral("summary"));
+        QVERIFY(err.startsWith("DEVICE"));
+    } else {
+        QCOMPARE(lines[2], QByteArray("10.0.0.2:4001 page 100 0%"));
+        QCOMPARE(lines[3], QByteArray("10.0.0.2:4001 page 102 10%"));
+        QVERIFY(lines[lines.size() - 2].startsWith("DEVICE"));
+    }
+}
+
+void CliRenderTest::terminalRedrawsOnlyWhenSomethingChanged()
+{
+    QByteArray out;
+    const auto reporter = MakeReporter(OutputMode::Terminal, [&](const QByteArray& b) { out += b; }, {},
+                                       [] { return TerminalSize{60, 10}; });
+    reporter->Begin({QStringLiteral("a:1"), QStringLiteral("b:1")});
+    QCOMPARE(out, QByteArray("\x1b[2Ka:1  waiting\n\x1b[2Kb:1  waiting\n"));
+    out.clear();
+    reporter->Tick();
+    QVERIFY(out.isEmpty());
+    reporter->OnEvent(Progress(QStringLiteral("b:1"), 64, 50));
+    reporter->OnEvent(Progress(QStringLiteral("b:1"), 65, 50));
+    QVERIFY(out.isEmpty());  // events only mark the lines; a tick draws them
+    reporter->Tick();
+    QVERIFY(out.startsWith("\r\x1b[2A"));
+    QCOMPARE(out.count("\x1b[2K"), 2);
+    QVERIFY(out.contains("page    65"));
+    out.clear();
+    reporter->Tick();
+    QVERIFY(out.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(CliRenderTest)
+#include "tst_cli_render.moc"

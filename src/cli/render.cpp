@@ -314,7 +314,10 @@ QStringList ProgressBoard::Lines(int columns, int rows) const
             if (!row.caption.isEmpty())
                 line += QStringLiteral("  ") + row.caption;
         }
-        lines << FitWidth(line, width);
+        line = FitWidth(line, width);
+        while (line.endsWith(u' '))
+            line.chop(1);
+        lines << line;
     }
     if (overflow) {
         const auto ended = std::count_if(rows_.begin() + shown, rows_.end(), [](const Row& r) { return r.ended; });

@@ -27,9 +27,18 @@ enum Fault { NoFault, CorruptPage, MalformedCheck, SumOneHigh, Page8000, BadChec
 // Frames exactly as the tool builds them; a check request stays in `buf` to judge the reply by.
 std::uint8_t FrameXor = 0;
 fr::SendBuffer Scratch{};
-Bytes Take(const fr::SendBuffer& buf, int len) { return Bytes(buf.begin(), buf.begin() + len); }
-Bytes ShortFrame(char command) { return Take(Scratch, fr::BuildShortFrame(Scratch, command)); }
-Bytes PageFrame(int page, const ModuleData& d) { return Take(Scratch, fr::BuildPageFrame(Scratch, FrameXor, page, d)); }
+Bytes Take(const fr::SendBuffer& buf, int len)
+{
+    return Bytes(buf.begin(), buf.begin() + len);
+}
+Bytes ShortFrame(char command)
+{
+    return Take(Scratch, fr::BuildShortFrame(Scratch, command));
+}
+Bytes PageFrame(int page, const ModuleData& d)
+{
+    return Take(Scratch, fr::BuildPageFrame(Scratch, FrameXor, page, d));
+}
 Bytes FontFrame(int page, const FontData& data)
 {
     return Take(Scratch, fr::BuildFontPageFrame(Scratch, FrameXor, static_cast<std::int16_t>(page), data));
@@ -68,7 +77,14 @@ QStringList Writes(const std::vector<Action>& actions)
 // One device with one connection, options set by `setup`.
 struct Rig {
     explicit Rig(const std::function<void(Options&)>& setup = {})
-        : device([&] { Options o; if (setup) setup(o); return o; }()) {}
+        : device([&] {
+              Options o;
+              if (setup)
+                  setup(o);
+              return o;
+          }())
+    {
+    }
     std::vector<Action> Feed(const Bytes& bytes, std::size_t chunk = SIZE_MAX)
     {
         std::vector<Action> out;
@@ -95,7 +111,7 @@ struct Rig {
 
 // One valid frame of each kind the device knows.
 enum Kind { BurnEnable, Search, Erase, ModulePage, FontPage, DownloadCheck, ChecksumCheck, KindCount };
-const char* const KindNames[KindCount] = {"burn-enable", "search",         "erase",         "page frame",
+const char* const KindNames[KindCount] = {"burn-enable",     "search",         "erase",         "page frame",
                                           "font page frame", "download check", "checksum check"};
 
 Bytes FrameOf(int kind)
@@ -147,14 +163,14 @@ private slots:
         QTest::addColumn<QByteArray>("frame");
         QTest::addColumn<int>("silent");  // burn-enables left unanswered first
         QTest::addColumn<QStringList>("writes");
-        QTest::newRow("burn-enable answered 06") << QByteArray("\x02" "aPQ\x03") << 0 << QStringList{"06"};
-        QTest::newRow("burn-enable answered after 3 silent") << QByteArray("\x02" "aPQ\x03") << 3 << QStringList{"06"};
-        QTest::newRow("search answered 06") << QByteArray("\x02" "aCQ\x03") << 0 << QStringList{"06"};
-        QTest::newRow("erase answered 06") << QByteArray("\x02" "aEQ\x03") << 0 << QStringList{"06"};
-        QTest::newRow("unknown command, no reply") << QByteArray("\x02" "aXQ\x03") << 0 << QStringList{};
-        QTest::newRow("missing ETX, no reply") << QByteArray("\x02" "aPQ\x04") << 0 << QStringList{};
-        QTest::newRow("missing ETX, STX in its place starts a search") << QByteArray("\x02" "aPQ\x02" "aCQ\x03") << 0
-                                                                        << QStringList{"06"};
+        QTest::newRow("burn-enable answered 06") << QByteArray("\002aPQ\003") << 0 << QStringList{"06"};
+        QTest::newRow("burn-enable answered after 3 silent") << QByteArray("\002aPQ\003") << 3 << QStringList{"06"};
+        QTest::newRow("search answered 06") << QByteArray("\002aCQ\003") << 0 << QStringList{"06"};
+        QTest::newRow("erase answered 06") << QByteArray("\002aEQ\003") << 0 << QStringList{"06"};
+        QTest::newRow("unknown command, no reply") << QByteArray("\002aXQ\003") << 0 << QStringList{};
+        QTest::newRow("missing ETX, no reply") << QByteArray("\002aPQ\004") << 0 << QStringList{};
+        QTest::newRow("missing ETX, STX in its place starts a search")
+            << QByteArray("\002aPQ\002aCQ\003") << 0 << QStringList{"06"};
     }
     void shortCommands()
     {
@@ -245,8 +261,9 @@ private slots:
         });
         const QStringList answered = page == 127 ? QStringList{"05", "AF DC CC"} : QStringList{"05"};
         for (int attempt = 0; attempt < 3; ++attempt) {
-            QCOMPARE(rig.Writes(PageFrame(page, Pattern(attempt))),
-                     (reject ? QStringList{"15", "AF DC CC"} : attempt < drops ? QStringList{} : answered));
+            QCOMPARE(rig.Writes(PageFrame(page, Pattern(attempt))), (reject            ? QStringList{"15", "AF DC CC"}
+                                                                     : attempt < drops ? QStringList{}
+                                                                                       : answered));
             QCOMPARE(rig.Stored(page, Pattern(attempt)), !reject);
         }
         QCOMPARE(rig.Writes(PageFrame(6, Pattern(6))), QStringList{"05"});  // other pages unaffected
@@ -349,7 +366,7 @@ private slots:
         Bytes f = CheckFrame(request, qualifier, 10, last, sum + (fault == SumOneHigh ? 1 : 0));
         if (fault == MalformedCheck)
             f[21] = f[21] == '0' ? '1' : '0';  // the frame's own checksum
-        const Bytes reply = rig.Reply(f);  // still parsed after a refused page
+        const Bytes reply = rig.Reply(f);      // still parsed after a refused page
         QCOMPARE(reply.size(), std::size_t{CheckReplyLen});
         fr::RecBuffer rec{};
         std::copy(reply.begin(), reply.end(), rec.begin());
@@ -411,7 +428,8 @@ private slots:
         FontData data{};
         std::fill_n(data.begin(), 10, 0xFF);
         data[10] = 0xC6;
-        Rig upper, lower([](Options& o) { o.lowerCaseCheckDigits = true; });
+        Rig upper;
+        Rig lower([](Options& o) { o.lowerCaseCheckDigits = true; });
         upper.Feed(FontFrame(10, data));
         lower.Feed(FontFrame(10, data));
         fr::SendBuffer request{};
@@ -441,17 +459,17 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::addColumn<std::size_t>("chunk");
         const std::pair<const char*, QByteArray> garbage[] = {
-            {"noise without an STX", QByteArray("\x11\x7F" "0123abcW\x03")},
+            {"noise without an STX", QByteArray("\x11\x7F") + "0123abcW\003"},
             {"a lone STX", QByteArray("\x02")},
-            {"STX and lead letter", QByteArray("\x02" "a")},
-            {"a page header", QByteArray("\x13\x02" "aWQ")},
-            {"a page header and digits", QByteArray("\x02" "aWQ05ABCD")},
+            {"STX and lead letter", QByteArray("\002a")},
+            {"a page header", QByteArray("\x13\002aWQ")},
+            {"a page header and digits", QByteArray("\002aWQ05ABCD")},
             // The frame's STX falls where the page frame's raw checksum would be.
-            {"a page header and 131 digits", QByteArray("\x02" "aWQ") + QByteArray(131, '0')},
-            {"a font page header", QByteArray("\x02" "aWP0001")},
-            {"a download check header", QByteArray("\x02" "aCP")},
-            {"a checksum check header and digits", QByteArray("\x02" "aCZ00000009")},
-            {"a burn-enable without its ETX", QByteArray("\x02" "aPQ")},
+            {"a page header and 131 digits", QByteArray("\002aWQ") + QByteArray(131, '0')},
+            {"a font page header", QByteArray("\002aWP0001")},
+            {"a download check header", QByteArray("\002aCP")},
+            {"a checksum check header and digits", QByteArray("\002aCZ00000009")},
+            {"a burn-enable without its ETX", QByteArray("\002aPQ")},
         };
         for (const auto& [name, bytes] : garbage) {
             for (int kind = 0; kind < KindCount; ++kind) {
@@ -504,8 +522,11 @@ private slots:
         QFETCH(unsigned, seed);
         std::mt19937 rng(seed);
         const std::uint8_t favoured[] = {fr::STX, fr::ETX, 'a', 'W', 'Q', 'P', 'C', 'Z', 'E', '0', 'F'};
-        const Bytes headers[] = {{fr::STX, 'a', 'W', 'Q'}, {fr::STX, 'a', 'W', 'P'}, {fr::STX, 'a', 'C', 'P'},
-                                 {fr::STX, 'a', 'C', 'Z'}, {fr::STX, 'a', 'P', 'Q'}};
+        const Bytes headers[] = {{fr::STX, 'a', 'W', 'Q'},
+                                 {fr::STX, 'a', 'W', 'P'},
+                                 {fr::STX, 'a', 'C', 'P'},
+                                 {fr::STX, 'a', 'C', 'Z'},
+                                 {fr::STX, 'a', 'P', 'Q'}};
         std::uniform_int_distribution<int> any(0, 255), kindOf(0, KindCount - 1);
         std::uniform_int_distribution<std::size_t> pick(0, std::size(favoured) - 1), header(0, std::size(headers) - 1),
             size(0, 400), chunk(1, 200);
@@ -618,9 +639,10 @@ private slots:
     {
         QFETCH(QList<int>, lost);
         // Every kind of frame once, then an erase and a second page.
-        const std::vector<Bytes> frames{FrameOf(BurnEnable), FrameOf(Search), FrameOf(Erase), FrameOf(ModulePage),
-                                        PageFrame(127, Pattern(127)), FrameOf(FontPage), FrameOf(DownloadCheck),
-                                        FrameOf(ChecksumCheck), PageFrame(4, Pattern(4))};
+        const std::vector<Bytes> frames{
+            FrameOf(BurnEnable),          FrameOf(Search),   FrameOf(Erase),         FrameOf(ModulePage),
+            PageFrame(127, Pattern(127)), FrameOf(FontPage), FrameOf(DownloadCheck), FrameOf(ChecksumCheck),
+            PageFrame(4, Pattern(4))};
         Rig rig([&](Options& o) { o.loseFrames = std::set<int>(lost.begin(), lost.end()); });
         Rig untouched;  // fed only the frames that get through
         for (std::size_t i = 0; i < frames.size(); ++i) {
@@ -647,7 +669,7 @@ private slots:
         QCOMPARE(rig.Writes(ShortFrame(fr::CmdBurnEnable)), QStringList{});
         QCOMPARE(Writes(second.Feed(ShortFrame(fr::CmdBurnEnable))), QStringList{});
         // 3: a short frame without its ETX counts too; 4: the search behind it, lost.
-        QCOMPARE(rig.Writes(Cat(Text("\x02" "aPQ"), ShortFrame(fr::CmdSearch))), QStringList{});
+        QCOMPARE(rig.Writes(Cat(Text("\002aPQ"), ShortFrame(fr::CmdSearch))), QStringList{});
         QCOMPARE(rig.Writes(ShortFrame(fr::CmdBurnEnable)), QStringList{"06"});
         const Counters& stats = rig.device.Stats();
         QCOMPARE(stats.framesLost, 2);

@@ -54,9 +54,9 @@ void TestDevsimProcess::lostFrameAndLatePageReply()
     constexpr int LateMs = 400;
     modburn::devsim::Launcher devsim;
     QString error;
-    QVERIFY2(devsim.Start(DevsimPath, {"--lose-frame", "1", "--late-page-reply", "5:" + QString::number(LateMs)},
-                          &error),
-             qPrintable(error));
+    QVERIFY2(
+        devsim.Start(DevsimPath, {"--lose-frame", "1", "--late-page-reply", "5:" + QString::number(LateMs)}, &error),
+        qPrintable(error));
     QTcpSocket socket;
     socket.connectToHost(QHostAddress(QStringLiteral("127.0.0.1")), devsim.Port());
     QVERIFY2(socket.waitForConnected(WaitMs), qPrintable(socket.errorString()));

@@ -76,8 +76,8 @@ std::string Letter(std::uint8_t c)
 
 bool HasHeader(std::span<const std::uint8_t> f, char command, char qualifier)
 {
-    return f.size() >= 4 && f[0] == fr::STX && f[1] == fr::Lead && f[2] == command &&
-           f[3] == qualifier;
+    return f.size() >= 4 && f[0] == fr::STX && f[1] == static_cast<std::uint8_t>(fr::Lead) &&
+           f[2] == static_cast<std::uint8_t>(command) && f[3] == static_cast<std::uint8_t>(qualifier);
 }
 
 constexpr std::size_t PageEtxPos = fr::PageFrameLen - 2;
@@ -130,7 +130,7 @@ const std::array<std::uint8_t, ModuleFlashSize>& Device::Flash() const
 
 bool Device::HasFontPage(int page) const
 {
-    return fontPages_.count(page) != 0;
+    return fontPages_.contains(page);
 }
 
 std::array<std::uint8_t, 256> Device::FontPage(int page) const
@@ -151,8 +151,7 @@ std::uint32_t Device::FontSum(int firstPage, int lastPage) const
     std::uint32_t sum = 0;
     if (lastPage < firstPage)
         return sum;
-    for (auto it = fontPages_.lower_bound(firstPage); it != fontPages_.end() && it->first <= lastPage;
-         ++it) {
+    for (auto it = fontPages_.lower_bound(firstPage); it != fontPages_.end() && it->first <= lastPage; ++it) {
         for (std::uint8_t b : it->second)
             sum += b;  // wraps at 32 bits like the device's counter
     }
@@ -183,7 +182,7 @@ void Device::Log(const std::string& line) const
 std::vector<Action> Device::Handle(const std::vector<std::uint8_t>& frame)
 {
     const int number = ++faults_.framesReceived;
-    if (options_.loseFrames.count(number) != 0) {
+    if (options_.loseFrames.contains(number)) {
         ++stats_.framesLost;
         std::string line = "<- frame ";
         line += std::to_string(number);
@@ -209,9 +208,8 @@ std::vector<Action> Device::Handle(const std::vector<std::uint8_t>& frame)
     }
 }
 
-std::vector<Action> Device::ReplyUnlessSilent(const std::string& what, const std::string& replyText,
-                                              int& silentLeft, int silentWanted, int& silentCount,
-                                              const Action& reply)
+std::vector<Action> Device::ReplyUnlessSilent(const std::string& what, const std::string& replyText, int& silentLeft,
+                                              int silentWanted, int& silentCount, const Action& reply)
 {
     std::string line = "<- ";
     line += what;
@@ -271,7 +269,7 @@ std::vector<Action> Device::HandleShort(const std::vector<std::uint8_t>& f)
 std::vector<Action> Device::HandlePage(const std::vector<std::uint8_t>& f)
 {
     PageRead read = ReadPage(f);
-    if (read.fault.empty() && options_.rejectPages.count(read.page) != 0)
+    if (read.fault.empty() && options_.rejectPages.contains(read.page))
         read.fault = "refused";
     const int page = read.page;
     const bool ok = read.fault.empty();
@@ -390,8 +388,7 @@ std::vector<Action> Device::HandleFontPage(const std::vector<std::uint8_t>& f)
 
     const long long page = ParseHex(f, 4, 4);
     std::string reason;
-    if (f.size() != fr::FontPageFrameLen || !HasHeader(f, fr::CmdWrite, fr::QualFont) ||
-        f[etxPos] != fr::ETX)
+    if (f.size() != fr::FontPageFrameLen || !HasHeader(f, fr::CmdWrite, fr::QualFont) || f[etxPos] != fr::ETX)
         reason = "bad layout";
     else if (!AllUpperHex(f, 4, etxPos))
         reason = "bad digits";
@@ -399,19 +396,18 @@ std::vector<Action> Device::HandleFontPage(const std::vector<std::uint8_t>& f)
         reason = "bad page";
     else if (ParseHex(f, sumPos, 2) != XorOf(f, 1, sumPos))
         reason = "bad checksum";
-    else if (options_.rejectFontPages.count(static_cast<int>(page)) != 0)
+    else if (options_.rejectFontPages.contains(static_cast<int>(page)))
         reason = "rejected on request";
     const bool ok = reason.empty();
 
-    std::string line =
-        "<- font page " + (page >= 0 ? fr::Hex(static_cast<std::uint32_t>(page), 4) : "????");
+    std::string line = "<- font page " + (page >= 0 ? fr::Hex(static_cast<std::uint32_t>(page), 4) : "????");
     int delay = options_.replyDelayMs;
     if (ok) {
         std::array<std::uint8_t, fr::FontPageSize> data{};
         for (std::size_t i = 0; i < data.size(); ++i)
             data[i] = static_cast<std::uint8_t>(ParseHex(f, dataPos + 2 * i, 2));
         const int p = static_cast<int>(page);
-        if (options_.corruptFontPages.count(p) != 0) {
+        if (options_.corruptFontPages.contains(p)) {
             data[0] ^= 0x01;  // any single changed byte moves the sum
             line += " ok (stored corrupted)";
         } else {
@@ -425,7 +421,7 @@ std::vector<Action> Device::HandleFontPage(const std::vector<std::uint8_t>& f)
         line += " " + reason + " -> ER";
     }
 
-    if (ok && options_.dropFontPageReplies.count(static_cast<int>(page)) != 0) {
+    if (ok && options_.dropFontPageReplies.contains(static_cast<int>(page))) {
         ++stats_.fontRepliesDropped;
         Log(line + " -> reply dropped");
         return {};
@@ -447,8 +443,7 @@ std::vector<Action> Device::HandleCheck(const std::vector<std::uint8_t>& f)
     const std::string what = qualifier == fr::QualChecksum ? "checksum check" : "download check";
 
     bool ok = f.size() == fr::CheckFrameLen && HasHeader(f, fr::CmdCheck, static_cast<char>(qualifier)) &&
-              f[etxPos] == fr::ETX && AllUpperHex(f, 4, etxPos) &&
-              ParseHex(f, sumPos, 2) == XorOf(f, 1, sumPos);
+              f[etxPos] == fr::ETX && AllUpperHex(f, 4, etxPos) && ParseHex(f, sumPos, 2) == XorOf(f, 1, sumPos);
 
     Bytes reply{fr::STX, static_cast<std::uint8_t>(fr::CmdCheck), qualifier};
     // Echo the page digits as received; they only label the answer.

@@ -34,7 +34,7 @@ void QuitOnSignals(QCoreApplication& app)
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalFds) != 0)
         return;  // default handling still ends the process
     auto* notifier = new QSocketNotifier(signalFds[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] { app.quit(); });
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
     struct sigaction sa = {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
@@ -80,5 +80,5 @@ int main(int argc, char* argv[])
     QuitOnSignals(app);
     std::fprintf(stdout, "modburn-devsim listening on 127.0.0.1:%u\n", server.Port());
     std::fflush(stdout);
-    return app.exec();
+    return QCoreApplication::exec();
 }

@@ -208,14 +208,16 @@ const std::vector<OptionSpec>& Table()
         const auto flag = [](bool Options::*field) -> Apply {
             return [field](CommandLine& c, const std::string&, const Values&) { c.options.*field = true; };
         };
-        const auto numbers = [](std::set<int> Options::*field, int first, int last, std::string expected) -> Apply {
+        const auto numbers = [](std::set<int> Options::*field, int first, int last,
+                                const std::string& expected) -> Apply {
             return [=](CommandLine& c, const std::string& option, const Values& v) {
                 for (const std::string& value : v)
                     (c.options.*field).insert(static_cast<int>(Number(option, value, first, last, expected)));
             };
         };
         // K:M pairs of a module page and a number, the last one for a page winning.
-        const auto pagePairs = [](std::map<int, int> Options::*field, long long max, std::string expected) -> Apply {
+        const auto pagePairs = [](std::map<int, int> Options::*field, long long max,
+                                  const std::string& expected) -> Apply {
             return [=](CommandLine& c, const std::string& option, const Values& v) {
                 for (const std::string& value : v) {
                     const std::vector<std::string> kv = Split(value, ':');
@@ -534,11 +536,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args)
 std::string HelpText(const std::string& program)
 {
     std::string text = Join({"Usage: ", program, " [options]\n"});
-    text += Join({"Simulates the print-driver module for modburn on 127.0.0.1.\n"
-                  "Numbers are decimal, or hex with a 0x prefix. Module pages are 0..",
-                  Str(LastModulePage), ",\nfont pages 0..", Str(MaxFontPage),
-                  ". Prints 'modburn-devsim listening on 127.0.0.1:<port>'\n"
-                  "once ready, then runs until terminated.\n\nOptions:\n"});
+    text += "Simulates the print-driver module for modburn on 127.0.0.1.\n";
+    text += Join({"Numbers are decimal, or hex with a 0x prefix. Module pages are 0..", Str(LastModulePage), ",\n"});
+    text += Join({"font pages 0..", Str(MaxFontPage), ". Prints 'modburn-devsim listening on 127.0.0.1:<port>'\n"});
+    text += "once ready, then runs until terminated.\n\nOptions:\n";
     std::size_t column = 0;
     for (const OptionSpec& spec : Table())
         column = std::max(column, NamesText(spec).size() + 1);

@@ -7,8 +7,7 @@
 
 namespace modburn::devsim {
 
-Connection::Connection(QTcpSocket* socket, Device& device)
-    : QObject(socket), socket_(socket), session_(device)
+Connection::Connection(QTcpSocket* socket, Device& device) : QObject(socket), socket_(socket), session_(device)
 {
     timer_.setSingleShot(true);
     connect(&timer_, &QTimer::timeout, this, [this] { RunNext(); });
@@ -44,8 +43,7 @@ void Connection::RunNext()
     const Action action = std::move(queue_.front());
     queue_.pop_front();
     if (!action.bytes.empty()) {
-        socket_->write(reinterpret_cast<const char*>(action.bytes.data()),
-                       static_cast<qint64>(action.bytes.size()));
+        socket_->write(reinterpret_cast<const char*>(action.bytes.data()), static_cast<qint64>(action.bytes.size()));
         socket_->flush();
     }
     if (action.close) {

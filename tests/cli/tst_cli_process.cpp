@@ -1,0 +1,396 @@
+// modburn-cli as operators start it, against several simulator processes on
+// 127.0.0.1 at once: exit statuses, the summary, the JSON lines, the flash
+// each simulator was programmed with, giving up, signals and bad input.
+
+#include "launcher.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalServer>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+const QString Cli = QStringLiteral(MODBURN_CLI_PATH);
+const QString Devsim = QStringLiteral(MODBURN_DEVSIM_PATH);
+constexpr int WaitMs = 60000;  // generous; the checks on time are separate
+
+QByteArray Image()
+{
+    QByteArray bytes(8192, '\0');
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 31 + i / 256 + 7);
+    return bytes;
+}
+
+struct Result {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+    qint64 ms = 0;
+};
+
+struct Device {
+    QString kind;   // good, refuse, silent, closed
+    QString label;  // 127.0.0.1:port
+    QString flashOut;
+};
+
+std::vector<QJsonObject> JsonLines(const QByteArray& out, QString* problem)
+{
+    std::vector<QJsonObject> objects;
+    for (const QByteArray& line : out.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+        if (error.error != QJsonParseError::NoError || !document.isObject()) {
+            *problem = QStringLiteral("not a JSON object: ") + QString::fromUtf8(line);
+            return {};
+        }
+        objects.push_back(document.object());
+    }
+    return objects;
+}
+
+}  // namespace
+
+class CliProcessTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void fleet_data();
+    void fleet();
+    void signalEndsEveryRunWithinASecond_data();
+    void signalEndsEveryRunWithinASecond();
+    void badInputSendsNothing_data();
+    void badInputSendsNothing();
+    void fontOperationsAgainstTheSimulator();
+
+private:
+    // Starts one simulator of the kind; `closed` is a port nobody listens on.
+    Device StartDevice(const QString& kind, int index);
+    Result RunCli(const QStringList& args);
+
+    QTemporaryDir dir_;
+    std::vector<std::unique_ptr<modburn::devsim::Launcher>> devsims_;
+};
+
+void CliProcessTest::init()
+{
+    QVERIFY(dir_.isValid());
+    QFile image(dir_.filePath(QStringLiteral("TavimorkAVRMODavr.bin")));
+    QVERIFY(image.open(QIODevice::WriteOnly));
+    image.write(Image());
+}
+
+void CliProcessTest::cleanup()
+{
+    devsims_.clear();
+    for (const QString& name : QDir(dir_.path()).entryList(QDir::Files))
+        QFile::remove(dir_.filePath(name));
+}
+
+Device CliProcessTest::StartDevice(const QString& kind, int index)
+{
+    Device device{kind, {}, {}};
+    if (kind == QLatin1String("closed")) {
+        QTcpServer server;
+        server.listen(QHostAddress::LocalHost);
+        device.label = QStringLiteral("127.0.0.1:%1").arg(server.serverPort());
+        return device;  // the port closes with the server
+    }
+    QStringList options;
+    device.flashOut = dir_.filePath(QStringLiteral("flash-%1.bin").arg(index));
+    options << QStringLiteral("--flash-out") << device.flashOut;
+    if (kind == QLatin1String("refuse"))
+        options << QStringLiteral("--reject-page") << QStringLiteral("5");
+    if (kind == QLatin1String("silent"))
+        options << QStringLiteral("--silent-search") << QStringLiteral("1000000");
+    auto launcher = std::make_unique<modburn::devsim::Launcher>();
+    QString error;
+    if (!launcher->Start(Devsim, options, &error))
+        qFatal("simulator did not start: %s", qPrintable(error));
+    device.label = QStringLiteral("127.0.0.1:%1").arg(launcher->Port());
+    devsims_.push_back(std::move(launcher));
+    return device;
+}
+
+Result CliProcessTest::RunCli(const QStringList& args)
+{
+    QProcess process;
+    process.setWorkingDirectory(dir_.path());
+    QElapsedTimer clock;
+    clock.start();
+    process.start(Cli, args);
+    Result result;
+    if (!process.waitForFinished(WaitMs)) {
+        process.kill();
+        process.waitForFinished();
+    }
+    result.ms = clock.elapsed();
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+void CliProcessTest::fleet_data()
+{
+    QTest::addColumn<QStringList>("kinds");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("verdicts");
+    QTest::addColumn<int>("minMs");
+    QTest::addColumn<bool>("plainToo");  // run again without --json, for the plain lines and the table
+    QTest::newRow("three good devices: 0")
+        << QStringList{"good", "good", "good"} << QStringList{} << 0
+        << QStringList{"programmed", "programmed", "programmed"} << 1000 << true;
+    QTest::newRow("a refused page: 1")
+        << QStringList{"good", "refuse", "good"} << QStringList{} << 1 << QStringList{"programmed", "failed", "programmed"}
+        << 1000 << false;
+    QTest::newRow("a silent device, given up on after 3 s: 3")
+        << QStringList{"good", "good", "good", "silent", "refuse"} << QStringList{"--give-up-after", "3"} << 3
+        << QStringList{"programmed", "programmed", "programmed", "gave-up", "failed"} << 3000 << true;
+    QTest::newRow("an unreachable device: 1") << QStringList{"good", "closed"} << QStringList{} << 1
+                                              << QStringList{"programmed", "error"} << 5000 << false;
+}
+
+void CliProcessTest::fleet()
+{
+    QFETCH(QStringList, kinds);
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, verdicts);
+    QFETCH(int, minMs);
+    QFETCH(bool, plainToo);
+    std::vector<Device> devices;
+    for (int i = 0; i < kinds.size(); ++i)
+        devices.push_back(StartDevice(kinds[i], i));
+    QStringList labels;
+    for (const Device& device : devices)
+        labels << device.label;
+
+    // Once as JSON, once plain: the same fleet, the same verdicts.
+    const Result json = RunCli(QStringList{"program", "--json"} + options + labels);
+    QCOMPARE(json.exitCode, exitCode);
+    QVERIFY2(json.ms >= minMs, qPrintable(QString::number(json.ms)));
+    // Nobody waits for another: a silent or unreachable device sets the pace alone.
+    QVERIFY2(json.ms < minMs + 2500, qPrintable(QString::number(json.ms)));
+
+    QString problem;
+    const std::vector<QJsonObject> lines = JsonLines(json.out, &problem);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    const QStringList keys{"device", "elapsed_ms", "event", "locks", "message", "page", "percent", "verdict"};
+    for (const QJsonObject& line : lines)
+        QCOMPARE(line.keys(), keys);
+    QCOMPARE(lines.back().value("event").toString(), QStringLiteral("summary"));
+    QVERIFY(lines.back().value("device").isNull());
+    for (int i = 0; i < kinds.size(); ++i) {
+        std::vector<QJsonObject> own;
+        for (const QJsonObject& line : lines) {
+            if (line.value("device").toString() == labels[i])
+                own.push_back(line);
+        }
+        QVERIFY2(own.size() >= 2, qPrintable(labels[i]));
+        QCOMPARE(own.front().value("event").toString(), QStringLiteral("start"));
+        const QJsonObject end = own.back();
+        QCOMPARE(end.value("event").toString(), QStringLiteral("end"));
+        QCOMPARE(end.value("verdict").toString(), verdicts[i]);
+        if (verdicts[i] == QLatin1String("programmed")) {
+            QCOMPARE(end.value("locks").toString(), QStringLiteral("AF DC CC"));
+            int pages = 0;
+            for (const QJsonObject& line : own)
+                pages += line.value("event").toString() == QLatin1String("progress") ? 1 : 0;
+            QCOMPARE(pages, 128);
+            QFile flash(devices[static_cast<std::size_t>(i)].flashOut);
+            QVERIFY(flash.open(QIODevice::ReadOnly));
+            QCOMPARE(flash.readAll(), Image());
+        }
+        if (kinds[i] == QLatin1String("refuse"))
+            QVERIFY(end.value("message").toString().startsWith(QStringLiteral("page 5 refused")));
+        if (kinds[i] == QLatin1String("closed"))
+            QVERIFY(end.value("message").toString().startsWith(QStringLiteral("unreachable")));
+        if (kinds[i] == QLatin1String("silent")) {
+            QVERIFY(end.value("message").toString().contains(QStringLiteral("searching")));
+            QVERIFY(end.value("elapsed_ms").toInteger() >= 2900);
+        }
+    }
+    // In JSON mode the table goes to stderr, so stdout stays JSON.
+    QVERIFY(json.err.startsWith("DEVICE"));
+
+    if (!plainToo)
+        return;
+    const Result plain = RunCli(QStringList{"program"} + options + labels);
+    QCOMPARE(plain.exitCode, exitCode);
+    const QStringList out = QString::fromUtf8(plain.out).split(u'\n');
+    const qsizetype head = out.indexOf(QRegularExpression(QStringLiteral("^DEVICE +VERDICT +LOCKS +TIME +DETAIL$")));
+    QVERIFY2(head > 0, plain.out.constData());
+    for (int i = 0; i < kinds.size(); ++i) {
+        const QStringList cells = out.value(head + 1 + i).split(u' ', Qt::SkipEmptyParts);
+        QCOMPARE(cells.value(0), labels[i]);
+        QCOMPARE(cells.value(1), verdicts[i]);
+    }
+    // Every line before the table names its device first.
+    for (const QString& line : out.mid(0, head - 1))
+        QVERIFY2(labels.contains(line.section(u' ', 0, 0)), qPrintable(line));
+    QVERIFY(plain.err.isEmpty());
+}
+
+void CliProcessTest::signalEndsEveryRunWithinASecond_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT") << int{SIGINT};
+    QTest::newRow("SIGTERM") << int{SIGTERM};
+}
+
+void CliProcessTest::signalEndsEveryRunWithinASecond()
+{
+    QFETCH(int, signal);
+    const Device silent = StartDevice(QStringLiteral("silent"), 0);
+    const Device other = StartDevice(QStringLiteral("silent"), 1);
+    QProcess process;
+    process.setWorkingDirectory(dir_.path());
+    process.start(Cli, {QStringLiteral("program"), silent.label, other.label});
+    QVERIFY(process.waitForStarted(WaitMs));
+    // Both are in the search loop once both have said so.
+    QByteArray out;
+    while (out.count(QStringLiteral(" 系统查找设备!").toUtf8()) < 2) {
+        QVERIFY2(process.waitForReadyRead(WaitMs), out.constData());
+        out += process.readAllStandardOutput();
+    }
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(static_cast<pid_t>(process.processId()), signal);
+    QVERIFY(process.waitForFinished(WaitMs));
+    const qint64 ms = clock.elapsed();
+    QVERIFY2(ms < 1000, qPrintable(QString::number(ms)));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 130);
+    out += process.readAllStandardOutput();
+    QCOMPARE(out.count("interrupted: last step: searching"), 2);
+    QVERIFY(out.contains("DEVICE"));
+}
+
+void CliProcessTest::badInputSendsNothing_data()
+{
+    QTest::addColumn<QStringList>("args");  // PORT stands for the listening port
+    // What to make first: name=size for a file, name/ for a folder, name=socket
+    // for a file that cannot be opened (even by root), -name to remove one.
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("error");
+    const QString dev = QStringLiteral("127.0.0.1:PORT");
+    QTest::newRow("no device") << QStringList{"program"} << QString() << "no device";
+    QTest::newRow("image missing") << QStringList{"program", "--image", "none.bin", dev} << QString()
+                                   << "none.bin: no such file";
+    QTest::newRow("default image missing") << QStringList{"program", dev} << QStringLiteral("-TavimorkAVRMODavr.bin")
+                                           << "TavimorkAVRMODavr.bin: no such file";
+    QTest::newRow("image is a folder") << QStringList{"program", "--image", "sub", dev} << QStringLiteral("sub/")
+                                       << "is a folder";
+    QTest::newRow("image of 8193 bytes") << QStringList{"program", "--image", "big.bin", dev}
+                                         << QStringLiteral("big.bin=8193") << "larger than 8192 bytes";
+    QTest::newRow("image unreadable") << QStringList{"program", "--image", "locked.bin", dev}
+                                      << QStringLiteral("locked.bin=socket") << "cannot be read";
+    QTest::newRow("port 0") << QStringList{"program", "--port", "0", "127.0.0.1"} << QString() << "--port";
+    QTest::newRow("device port 65536") << QStringList{"program", dev, "127.0.0.1:65536"} << QString() << "65536";
+    QTest::newRow("address that is no host name") << QStringList{"program", dev, "no such host"} << QString()
+                                                  << "not an IPv4 address or host name";
+    QTest::newRow("one device twice") << QStringList{"program", dev, dev} << QString() << "listed twice";
+    QTest::newRow("unknown option") << QStringList{"program", "--fast", dev} << QString() << "unknown option";
+    QTest::newRow("font library missing") << QStringList{"font-download", dev, "Hzk16s", "0", "3"} << QString()
+                                          << "Hzk16s.bin: no such file";
+    QTest::newRow("font page past 16 bits") << QStringList{"font-download", dev, "Hzk16s", "0", "40000"}
+                                            << QStringLiteral("Hzk16s.bin=10") << "LAST_PAGE";
+    QTest::newRow("checksum past 32 bits") << QStringList{"font-check", dev, "4294967296", "0", "3"} << QString()
+                                           << "CHECKSUM";
+}
+
+void CliProcessTest::badInputSendsNothing()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, file);
+    QFETCH(QString, error);
+    QLocalServer socketFile;
+    if (file.startsWith(u'-')) {
+        QFile::remove(dir_.filePath(file.mid(1)));
+    } else if (file.endsWith(u'/')) {
+        QVERIFY(QDir(dir_.path()).mkpath(file));
+    } else if (file.endsWith(QLatin1String("=socket"))) {
+        QVERIFY(socketFile.listen(dir_.filePath(file.section(u'=', 0, 0))));
+    } else if (!file.isEmpty()) {
+        QFile made(dir_.filePath(file.section(u'=', 0, 0)));
+        QVERIFY(made.open(QIODevice::WriteOnly));
+        made.write(QByteArray(file.section(u'=', 1).toInt(), '\x11'));
+    }
+    // A listener where the device would be: it must never see a connection.
+    QTcpServer device;
+    QVERIFY(device.listen(QHostAddress::LocalHost));
+    args.replaceInStrings(QStringLiteral("PORT"), QString::number(device.serverPort()));
+
+    const Result result = RunCli(args);
+    QCOMPARE(result.exitCode, 2);
+    QVERIFY(result.out.isEmpty());
+    QVERIFY2(result.err.startsWith("modburn-cli: "), result.err.constData());
+    QVERIFY2(result.err.contains(error.toUtf8()), result.err.constData());
+    QVERIFY(!device.waitForNewConnection(100));
+    QVERIFY(QDir(dir_.path()).rmpath(QStringLiteral("sub")) || !file.endsWith(u'/'));
+}
+
+void CliProcessTest::fontOperationsAgainstTheSimulator()
+{
+    modburn::devsim::Launcher devsim;
+    QString error;
+    QVERIFY2(devsim.Start(Devsim, {}, &error), qPrintable(error));
+    const QString dev = QStringLiteral("127.0.0.1:%1").arg(devsim.Port());
+    QByteArray library(3000, '\0');
+    qint64 sum = 0;
+    for (int i = 0; i < library.size(); ++i) {
+        library[i] = static_cast<char>(i * 7 + 3);
+        sum += static_cast<unsigned char>(library[i]);
+    }
+    QFile file(dir_.filePath(QStringLiteral("Hzk16s.bin")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(library);
+    file.close();
+
+    const Result download = RunCli({QStringLiteral("font-download"), QStringLiteral("--json"), dev,
+                                    QStringLiteral("Hzk16s"), QStringLiteral("10"), QStringLiteral("21")});
+    QCOMPARE(download.exitCode, 0);
+    QString problem;
+    const std::vector<QJsonObject> lines = JsonLines(download.out, &problem);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QStringList captions;
+    int lastPage = -1;
+    for (const QJsonObject& line : lines) {
+        if (line.value("event").toString() == QLatin1String("caption"))
+            captions << line.value("message").toString();
+        if (line.value("event").toString() == QLatin1String("progress"))
+            lastPage = line.value("page").toInt();
+    }
+    QCOMPARE(captions.value(0), QStringLiteral("HZ16S     下载中 ."));
+    QCOMPARE(captions.last(), QStringLiteral("HZ16S     下载完成   校验成功"));
+    QCOMPARE(lastPage, 21);
+    QCOMPARE(lines[lines.size() - 2].value("verdict").toString(), QStringLiteral("verified"));
+
+    const Result match = RunCli({QStringLiteral("font-check"), dev, QString::number(sum), QStringLiteral("10"),
+                                 QStringLiteral("21")});
+    QCOMPARE(match.exitCode, 0);
+    QVERIFY(match.out.contains(" match: "));
+    const Result mismatch = RunCli({QStringLiteral("font-check"), dev, QString::number(sum + 1), QStringLiteral("10"),
+                                    QStringLiteral("21")});
+    QCOMPARE(mismatch.exitCode, 1);
+    QVERIFY(mismatch.out.contains(" mismatch: "));
+}
+
+QTEST_GUILESS_MAIN(CliProcessTest)
+#include "tst_cli_process.moc"

@@ -7,9 +7,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <numeric>
@@ -95,8 +97,22 @@ void WindowFontTest::downloadAndCheck()
     const double sum = Sum(bytes);
     Form1 form;
     Connect(form, {});
+    auto* run = form.findChild<QPushButton*>(QStringLiteral("Run"));
 
+    // RUN during the download: greyed, and a call that comes anyway does nothing.
+    bool runGreyed = false;
+    bool clicked = false;
+    QTimer::singleShot(200, this, [&] {
+        clicked = true;
+        runGreyed = !run->isEnabled();
+        QTest::mouseClick(run, Qt::LeftButton);
+        form.programmingRun().Run();
+    });
     QVERIFY(form.DownChar(QStringLiteral("Hzk24s"), FirstPage, LastPage));
+    QVERIFY(clicked);
+    QVERIFY(runGreyed);
+    QVERIFY(run->isEnabled());
+    QCOMPARE(form.StatusText(), QString());
     QCOMPARE(Caption(form, "HZ24S"), QStringLiteral("HZ24S     下载完成   校验成功"));
     QCOMPARE(Caption(form, "HZ12"), QStringLiteral("HZ12"));
     QCOMPARE(form.findChild<ProgressBarWidget*>(QStringLiteral("HZProgressBar"))->Value(), 100.0f);

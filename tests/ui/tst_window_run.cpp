@@ -39,6 +39,7 @@ private slots:
     void cleanup();
     void runProgramsTheSimulatorWithTheImage();
     void exitDuringTheSearchEndsTheProgram();
+    void lateReplyToOnePageStillEndsProgrammed();
 
 private:
     // Puts the address of the started simulator into the window's boxes.
@@ -152,6 +153,37 @@ void WindowRunTest::exitDuringTheSearchEndsTheProgram()
     QVERIFY(!form.programmingRun().Active());
     QCOMPARE(form.StatusText(), Searching);
     qInfo("event loop ended %lld ms after Exit", static_cast<long long>(sinceExit.elapsed()));
+}
+
+void WindowRunTest::lateReplyToOnePageStillEndsProgrammed()
+{
+    // Page 7's first frame is answered 3 ms after its time-out, when the page
+    // has gone again; the device takes 3 ms a page. Judged one reply behind,
+    // every later page would be misread and the lock bytes with them.
+    const QByteArray image = RandomImage(8192);
+    QFile file(dir_.filePath(QStringLiteral("TavimorkAVRMODavr.bin")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(image);
+    file.close();
+    const QString flashOut = dir_.filePath(QStringLiteral("flash.bin"));
+    QString error;
+    QVERIFY2(devsim_.Start(QStringLiteral(MODBURN_DEVSIM_PATH),
+                           {QStringLiteral("--late-page-reply"), QStringLiteral("7:5003"),
+                            QStringLiteral("--page-write-ms"), QStringLiteral("3"), QStringLiteral("--flash-out"),
+                            flashOut},
+                           &error),
+             qPrintable(error));
+
+    Form1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    PointAtSimulator(form);
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Run")), Qt::LeftButton);
+
+    QCOMPARE(form.StatusText(), Good);
+    QFile flash(flashOut);
+    QVERIFY(flash.open(QIODevice::ReadOnly));
+    QVERIFY(flash.readAll() == image);
 }
 
 QTEST_MAIN(WindowRunTest)

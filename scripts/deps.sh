@@ -1,9 +1,19 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that modburn needs, only those that are missing.
-# Usage: scripts/deps.sh [extra packages...]
+# Usage: scripts/deps.sh [--checks] [--package] [extra packages...]
+#   --checks   also what scripts/test.sh uses: Clang with its sanitizer runtime,
+#              clang-format, clang-tidy and the desktop-entry and AppStream checkers
+#   --package  also what building the Debian package takes
 set -euo pipefail
 
-packages=(cmake g++ ninja-build qt6-base-dev fonts-noto-cjk "$@")
+packages=(cmake g++ ninja-build qt6-base-dev fonts-noto-cjk)
+for arg in "$@"; do
+  case $arg in
+    --checks) packages+=(clang libclang-rt-14-dev clang-format clang-tidy desktop-file-utils appstream groff-base) ;;
+    --package) packages+=(dpkg-dev file) ;;
+    *) packages+=("$arg") ;;
+  esac
+done
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -145,6 +145,7 @@ int main(int argc, char* argv[])
         std::fflush(stdout);
     }
     std::printf("\nCPU/device is the tool's CPU time less its start-up, per device run; "
-                "wall times are medians of %d runs.\n", Repeats);
+                "wall times are medians of %d runs.\n",
+                Repeats);
     return 0;
 }

@@ -65,10 +65,12 @@ TerminalSize StdoutSize()
 
 std::unique_ptr<Reporter> ReporterFor(bool json)
 {
-    const OutputMode mode = json ? OutputMode::Json : ::isatty(STDOUT_FILENO) ? OutputMode::Terminal : OutputMode::Plain;
+    const OutputMode mode = json                      ? OutputMode::Json
+                            : ::isatty(STDOUT_FILENO) ? OutputMode::Terminal
+                                                      : OutputMode::Plain;
     return MakeReporter(
-        mode, [](const QByteArray& bytes) { Write(stdout, bytes); }, [](const QByteArray& bytes) { Write(stderr, bytes); },
-        StdoutSize);
+        mode, [](const QByteArray& bytes) { Write(stdout, bytes); },
+        [](const QByteArray& bytes) { Write(stderr, bytes); }, StdoutSize);
 }
 
 // A thread, a few descriptors and a socket per device: take all the
@@ -82,7 +84,7 @@ void RaiseDescriptorLimit()
     }
 }
 
-int Program(QCoreApplication& app, const CommandLine& line, const std::vector<Target>& targets)
+int Program(const CommandLine& line, const std::vector<Target>& targets)
 {
     const QString imagePath =
         QFileInfo(line.image.value_or(QDir::current().filePath(run::ImageFileName))).absoluteFilePath();
@@ -101,10 +103,11 @@ int Program(QCoreApplication& app, const CommandLine& line, const std::vector<Ta
     QTimer redraw;
     QObject::connect(&redraw, &QTimer::timeout, &redraw, [&reporter] { reporter->Tick(); });
     redraw.start(RedrawMs);
-    QObject::connect(&fleet, &Fleet::Finished, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    QObject::connect(
+        &fleet, &Fleet::Finished, &fleet, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     fleet.Start(line.giveUpAfterS);
     if (!fleet.Done())
-        app.exec();
+        QCoreApplication::exec();
     return fleet.ExitCode();
 }
 
@@ -186,7 +189,7 @@ int Main(int argc, char* argv[])
     if (!resolved.error.isEmpty())
         return Refuse(resolved.error);
     if (line.command == Command::Program)
-        return Program(app, line, resolved.targets);
+        return Program(line, resolved.targets);
     return FontOperation(line, resolved.targets.front());
 }
 

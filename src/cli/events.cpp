@@ -48,13 +48,20 @@ const Templates& Texts()
 QString EventName(EventKind kind)
 {
     switch (kind) {
-    case EventKind::Start: return QStringLiteral("start");
-    case EventKind::Status: return QStringLiteral("status");
-    case EventKind::Progress: return QStringLiteral("progress");
-    case EventKind::Panel: return QStringLiteral("panel");
-    case EventKind::Caption: return QStringLiteral("caption");
-    case EventKind::End: return QStringLiteral("end");
-    case EventKind::Summary: return QStringLiteral("summary");
+    case EventKind::Start:
+        return QStringLiteral("start");
+    case EventKind::Status:
+        return QStringLiteral("status");
+    case EventKind::Progress:
+        return QStringLiteral("progress");
+    case EventKind::Panel:
+        return QStringLiteral("panel");
+    case EventKind::Caption:
+        return QStringLiteral("caption");
+    case EventKind::End:
+        return QStringLiteral("end");
+    case EventKind::Summary:
+        return QStringLiteral("summary");
     }
     return {};
 }
@@ -62,16 +69,26 @@ QString EventName(EventKind kind)
 QString VerdictName(Verdict verdict)
 {
     switch (verdict) {
-    case Verdict::None: return {};
-    case Verdict::Programmed: return QStringLiteral("programmed");
-    case Verdict::Failed: return QStringLiteral("failed");
-    case Verdict::Error: return QStringLiteral("error");
-    case Verdict::Stopped: return QStringLiteral("stopped");
-    case Verdict::GaveUp: return QStringLiteral("gave-up");
-    case Verdict::Interrupted: return QStringLiteral("interrupted");
-    case Verdict::Verified: return QStringLiteral("verified");
-    case Verdict::Match: return QStringLiteral("match");
-    case Verdict::Mismatch: return QStringLiteral("mismatch");
+    case Verdict::None:
+        return {};
+    case Verdict::Programmed:
+        return QStringLiteral("programmed");
+    case Verdict::Failed:
+        return QStringLiteral("failed");
+    case Verdict::Error:
+        return QStringLiteral("error");
+    case Verdict::Stopped:
+        return QStringLiteral("stopped");
+    case Verdict::GaveUp:
+        return QStringLiteral("gave-up");
+    case Verdict::Interrupted:
+        return QStringLiteral("interrupted");
+    case Verdict::Verified:
+        return QStringLiteral("verified");
+    case Verdict::Match:
+        return QStringLiteral("match");
+    case Verdict::Mismatch:
+        return QStringLiteral("mismatch");
     }
     return {};
 }
@@ -79,21 +96,36 @@ QString VerdictName(Verdict verdict)
 QString PhaseName(Phase phase)
 {
     switch (phase) {
-    case Phase::None: return QStringLiteral("waiting");
-    case Phase::Starting: return QStringLiteral("connecting");
-    case Phase::BurnEnabled: return QStringLiteral("burn enabled");
-    case Phase::Searching: return QStringLiteral("searching");
-    case Phase::Found: return QStringLiteral("found");
-    case Phase::EraseEnabled: return QStringLiteral("erase enabled");
-    case Phase::Erased: return QStringLiteral("erased");
-    case Phase::PageAccepted: return QStringLiteral("programming");
-    case Phase::PageRejected: return QStringLiteral("page refused");
-    case Phase::Resending: return QStringLiteral("resending");
-    case Phase::LocksGood: return QStringLiteral("lock bytes good");
-    case Phase::LocksBad: return QStringLiteral("lock bytes bad");
-    case Phase::LocksAfterRejection: return QStringLiteral("lock bytes read");
-    case Phase::NoLockBytes: return QStringLiteral("no lock bytes");
-    case Phase::Other: return QStringLiteral("working");
+    case Phase::None:
+        return QStringLiteral("waiting");
+    case Phase::Starting:
+        return QStringLiteral("connecting");
+    case Phase::BurnEnabled:
+        return QStringLiteral("burn enabled");
+    case Phase::Searching:
+        return QStringLiteral("searching");
+    case Phase::Found:
+        return QStringLiteral("found");
+    case Phase::EraseEnabled:
+        return QStringLiteral("erase enabled");
+    case Phase::Erased:
+        return QStringLiteral("erased");
+    case Phase::PageAccepted:
+        return QStringLiteral("programming");
+    case Phase::PageRejected:
+        return QStringLiteral("page refused");
+    case Phase::Resending:
+        return QStringLiteral("resending");
+    case Phase::LocksGood:
+        return QStringLiteral("lock bytes good");
+    case Phase::LocksBad:
+        return QStringLiteral("lock bytes bad");
+    case Phase::LocksAfterRejection:
+        return QStringLiteral("lock bytes read");
+    case Phase::NoLockBytes:
+        return QStringLiteral("no lock bytes");
+    case Phase::Other:
+        return QStringLiteral("working");
     }
     return {};
 }

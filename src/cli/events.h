@@ -45,7 +45,7 @@ enum class Phase {
     Erased,
     PageAccepted,
     PageRejected,
-    Resending,      // a page wait timed out; the page goes again
+    Resending,  // a page wait timed out; the page goes again
     LocksGood,
     LocksBad,
     LocksAfterRejection,
@@ -57,14 +57,14 @@ using Locks = std::array<std::uint8_t, 3>;
 
 struct Event {
     EventKind kind = EventKind::Status;
-    QString device;                 // the label; empty for the summary
-    Phase phase = Phase::None;      // Status events of a programming run
+    QString device;             // the label; empty for the summary
+    Phase phase = Phase::None;  // Status events of a programming run
     std::optional<int> page;
     std::optional<int> percent;
-    QString message;                // null when the event has none
+    QString message;  // null when the event has none
     Verdict verdict = Verdict::None;
     std::optional<Locks> locks;
-    std::int64_t elapsedMs = 0;     // since the device's start (the command's for the summary)
+    std::int64_t elapsedMs = 0;  // since the device's start (the command's for the summary)
 };
 
 QString EventName(EventKind kind);

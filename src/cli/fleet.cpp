@@ -43,7 +43,8 @@ void DeviceThread::RequestStop()
     if (context_) {
         // Runs on the device thread, inside one of the run's yields.
         DeviceSession* session = session_;
-        QMetaObject::invokeMethod(context_, [session] { session->Stop(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            context_, [session] { session->Stop(); }, Qt::QueuedConnection);
     }
 }
 
@@ -116,7 +117,8 @@ void Fleet::Start(std::optional<double> giveUpAfterS)
     for (std::size_t i = 0; i < devices_.size(); ++i) {
         // Events cross to this thread in order, one queued call each.
         auto deliver = [this, i](const Event& event) {
-            QMetaObject::invokeMethod(this, [this, i, event] { OnEvent(i, event); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, i, event] { OnEvent(i, event); }, Qt::QueuedConnection);
         };
         devices_[i].thread = std::make_unique<DeviceThread>(devices_[i].target, imagePath_, deliver);
     }
@@ -193,11 +195,21 @@ void Fleet::Complete()
     for (const Device& device : devices_) {
         ends.push_back(device.end);
         switch (device.end.verdict) {
-        case Verdict::Programmed: ++programmed; break;
-        case Verdict::Failed: ++failed; break;
-        case Verdict::GaveUp: ++gaveUp; break;
-        case Verdict::Interrupted: ++interrupted; break;
-        default: ++errors; break;
+        case Verdict::Programmed:
+            ++programmed;
+            break;
+        case Verdict::Failed:
+            ++failed;
+            break;
+        case Verdict::GaveUp:
+            ++gaveUp;
+            break;
+        case Verdict::Interrupted:
+            ++interrupted;
+            break;
+        default:
+            ++errors;
+            break;
         }
     }
     Event summary;

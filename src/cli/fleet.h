@@ -42,7 +42,7 @@ private:
     const std::function<void(const Event&)> deliver_;
 
     QMutex mutex_;
-    QObject* context_ = nullptr;         // lives on the device thread while the run is on
+    QObject* context_ = nullptr;  // lives on the device thread while the run is on
     DeviceSession* session_ = nullptr;
     bool stopAsked_ = false;
 };

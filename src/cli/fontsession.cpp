@@ -74,8 +74,7 @@ struct FontSession::State : fontlib::IFontWindow {
     bool stopped = false;
 };
 
-Event FontSession::State::Perform(const QString& what, const std::function<bool()>& operation, Verdict yes,
-                                  Verdict no)
+Event FontSession::State::Perform(const QString& what, const std::function<bool()>& operation, Verdict yes, Verdict no)
 {
     startedAt = parts.nowMs();
     Report(EventKind::Start, QStringLiteral("%1 pages %2..%3 at %4 port %5")
@@ -123,8 +122,9 @@ Event FontSession::Download(const QString& name, std::int16_t first, std::int16_
 {
     s_->first = first;
     s_->last = last;
-    return s_->Perform(QStringLiteral("download %1.bin into").arg(name),
-                       [&] { return s_->transfer.DownChar(name, first, last); }, Verdict::Verified, Verdict::Failed);
+    return s_->Perform(
+        QStringLiteral("download %1.bin into").arg(name), [&] { return s_->transfer.DownChar(name, first, last); },
+        Verdict::Verified, Verdict::Failed);
 }
 
 Event FontSession::Check(std::int32_t checksum, std::int16_t first, std::int16_t last)
@@ -132,8 +132,9 @@ Event FontSession::Check(std::int32_t checksum, std::int16_t first, std::int16_t
     s_->first = first;
     s_->last = last;
     const double sum = checksum;
-    return s_->Perform(QStringLiteral("check sum %1 of").arg(checksum),
-                       [&] { return s_->transfer.CheckChar(sum, first, last); }, Verdict::Match, Verdict::Mismatch);
+    return s_->Perform(
+        QStringLiteral("check sum %1 of").arg(checksum), [&] { return s_->transfer.CheckChar(sum, first, last); },
+        Verdict::Match, Verdict::Mismatch);
 }
 
 void FontSession::Stop()

@@ -126,7 +126,8 @@ void ApplyOption(CommandLine& line, const QString& name, const QString& value)
     } else if (name == QLatin1String("--give-up-after")) {
         const auto seconds = ParseSecondsText(value);
         if (!seconds)
-            throw Failure{QStringLiteral("--give-up-after: %1 is not a number of seconds greater than 0").arg(Quote(value))};
+            throw Failure{
+                QStringLiteral("--give-up-after: %1 is not a number of seconds greater than 0").arg(Quote(value))};
         line.giveUpAfterS = seconds;
     }
 }
@@ -152,7 +153,8 @@ void ApplyPositionals(CommandLine& line, const QStringList& positionals)
         line.firstPage = Page(QStringLiteral("FIRST_PAGE"), first);
         line.lastPage = Page(QStringLiteral("LAST_PAGE"), last);
         if (line.lastPage < line.firstPage)
-            throw Failure{QStringLiteral("LAST_PAGE %1 is before FIRST_PAGE %2").arg(line.lastPage).arg(line.firstPage)};
+            throw Failure{
+                QStringLiteral("LAST_PAGE %1 is before FIRST_PAGE %2").arg(line.lastPage).arg(line.firstPage)};
     };
 
     switch (line.command) {
@@ -160,7 +162,9 @@ void ApplyPositionals(CommandLine& line, const QStringList& positionals)
         if (positionals.isEmpty())
             throw Failure{QStringLiteral("program: no device address given")};
         if (positionals.size() > MaxDevices)
-            throw Failure{QStringLiteral("program: %1 devices given, at most %2 at once").arg(positionals.size()).arg(MaxDevices)};
+            throw Failure{QStringLiteral("program: %1 devices given, at most %2 at once")
+                              .arg(positionals.size())
+                              .arg(MaxDevices)};
         for (const QString& text : positionals)
             line.devices.push_back(device(text));
         break;

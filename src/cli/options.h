@@ -30,12 +30,12 @@ struct DeviceSpec {
 struct CommandLine {
     Command command = Command::Help;
     bool json = false;
-    std::optional<QString> image;       // --image FILE (program)
-    int port = DefaultPort;             // --port N, for devices without their own
-    std::optional<double> giveUpAfterS; // --give-up-after S (program)
-    std::vector<DeviceSpec> devices;    // one for the font operations
-    QString fontName;                   // font-download: NAME, the file is NAME.bin
-    std::int32_t checksum = 0;          // font-check
+    std::optional<QString> image;        // --image FILE (program)
+    int port = DefaultPort;              // --port N, for devices without their own
+    std::optional<double> giveUpAfterS;  // --give-up-after S (program)
+    std::vector<DeviceSpec> devices;     // one for the font operations
+    QString fontName;                    // font-download: NAME, the file is NAME.bin
+    std::int32_t checksum = 0;           // font-check
     std::int16_t firstPage = 0;
     std::int16_t lastPage = 0;
 };
@@ -51,9 +51,9 @@ ParseResult ParseCommandLine(const QStringList& args);
 // The pieces, for the parser and its tests. Each returns nothing for text it
 // refuses; none of them trims or accepts signs, hex or non-ASCII digits.
 std::optional<int> ParsePortText(const QString& text);
-std::optional<std::int16_t> ParsePageText(const QString& text);   // 0..32767
+std::optional<std::int16_t> ParsePageText(const QString& text);      // 0..32767
 std::optional<std::int32_t> ParseChecksumText(const QString& text);  // signed 32-bit decimal
-std::optional<double> ParseSecondsText(const QString& text);      // > 0, decimal, e.g. 2.5
+std::optional<double> ParseSecondsText(const QString& text);         // > 0, decimal, e.g. 2.5
 // ADDRESS[:PORT], [v6]:PORT, or a bare IPv6 address; `error` says what is wrong.
 std::optional<DeviceSpec> ParseDeviceText(const QString& text, int defaultPort, QString* error);
 

@@ -54,7 +54,8 @@ QString DescribeError(err::Number number, std::int64_t bytesSent, const Target& 
     switch (number) {
     case err::SocketBadState:
         if (bytesSent == 0)
-            return QStringLiteral("unreachable: not connected to %1 port %2 after the connect wait (error %3 at the first send)")
+            return QStringLiteral(
+                       "unreachable: not connected to %1 port %2 after the connect wait (error %3 at the first send)")
                 .arg(target.address)
                 .arg(target.port)
                 .arg(static_cast<int>(number));
@@ -66,7 +67,8 @@ QString DescribeError(err::Number number, std::int64_t bytesSent, const Target& 
     case err::FileAccess:
         return QStringLiteral("file cannot be read") + code;
     case err::SubscriptOutOfRange:
-        return (bytesSent == 0 ? QStringLiteral("image file larger than 8192 bytes") : QStringLiteral("subscript out of range")) +
+        return (bytesSent == 0 ? QStringLiteral("image file larger than 8192 bytes")
+                               : QStringLiteral("subscript out of range")) +
                code;
     case err::TypeMismatch:
     case err::InvalidPropertyValue:

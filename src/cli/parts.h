@@ -56,7 +56,10 @@ public:
         ++bytesSent_;
     }
     std::vector<std::uint8_t> GetData() override { return inner_.GetData(); }
-    void SetDataArrivalHandler(DataArrivalHandler handler) override { inner_.SetDataArrivalHandler(std::move(handler)); }
+    void SetDataArrivalHandler(DataArrivalHandler handler) override
+    {
+        inner_.SetDataArrivalHandler(std::move(handler));
+    }
 
     std::int64_t BytesSent() const { return bytesSent_; }
 

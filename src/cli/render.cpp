@@ -81,7 +81,10 @@ public:
             if (seen.status || step == seen.step)
                 return;
             seen.step = step;
-            line = QStringLiteral("%1 page %2 %3%").arg(event.device).arg(event.page.value_or(0)).arg(event.percent.value_or(0));
+            line = QStringLiteral("%1 page %2 %3%")
+                       .arg(event.device)
+                       .arg(event.page.value_or(0))
+                       .arg(event.percent.value_or(0));
         } else {
             if (event.kind == EventKind::Status)
                 seen.status = true;
@@ -149,14 +152,15 @@ private:
 QByteArray JsonLine(const Event& event)
 {
     QJsonObject object;
-    object.insert(QStringLiteral("device"), event.kind == EventKind::Summary ? QJsonValue(QJsonValue::Null)
-                                                                              : QJsonValue(event.device));
+    object.insert(QStringLiteral("device"),
+                  event.kind == EventKind::Summary ? QJsonValue(QJsonValue::Null) : QJsonValue(event.device));
     object.insert(QStringLiteral("event"), EventName(event.kind));
     object.insert(QStringLiteral("page"), Optional(event.page));
     object.insert(QStringLiteral("percent"), Optional(event.percent));
     object.insert(QStringLiteral("message"), Text(event.message));
     object.insert(QStringLiteral("verdict"), Text(VerdictName(event.verdict)));
-    object.insert(QStringLiteral("locks"), event.locks ? QJsonValue(LocksText(*event.locks)) : QJsonValue(QJsonValue::Null));
+    object.insert(QStringLiteral("locks"),
+                  event.locks ? QJsonValue(LocksText(*event.locks)) : QJsonValue(QJsonValue::Null));
     object.insert(QStringLiteral("elapsed_ms"), static_cast<qint64>(event.elapsedMs));
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
@@ -174,7 +178,10 @@ QString PlainLine(const Event& event)
     case EventKind::Panel:
         return QStringLiteral("%1 status bar: %2").arg(event.device, event.message.trimmed());
     case EventKind::Progress:
-        return QStringLiteral("%1 page %2 %3%").arg(event.device).arg(event.page.value_or(0)).arg(event.percent.value_or(0));
+        return QStringLiteral("%1 page %2 %3%")
+            .arg(event.device)
+            .arg(event.page.value_or(0))
+            .arg(event.percent.value_or(0));
     case EventKind::End: {
         QString line = QStringLiteral("%1 %2").arg(event.device, VerdictName(event.verdict));
         if (!event.message.isEmpty())
@@ -192,6 +199,7 @@ QString SummaryTable(const std::vector<Event>& ends)
     const QStringList heads{QStringLiteral("DEVICE"), QStringLiteral("VERDICT"), QStringLiteral("LOCKS"),
                             QStringLiteral("TIME"), QStringLiteral("DETAIL")};
     std::vector<QStringList> rows;
+    rows.reserve(ends.size());
     for (const Event& end : ends) {
         rows.push_back({end.device, VerdictName(end.verdict), end.locks ? LocksText(*end.locks) : QStringLiteral("-"),
                         Seconds(end.elapsedMs), end.message.isEmpty() ? QStringLiteral("-") : end.message});
@@ -207,7 +215,8 @@ QString SummaryTable(const std::vector<Event>& ends)
     const auto addRow = [&](const QStringList& cells) {
         QString line;
         for (qsizetype c = 0; c < cells.size(); ++c)
-            line += c + 1 == cells.size() ? cells[c] : Pad(cells[c], widths[static_cast<std::size_t>(c)]) + QStringLiteral("  ");
+            line += c + 1 == cells.size() ? cells[c]
+                                          : Pad(cells[c], widths[static_cast<std::size_t>(c)]) + QStringLiteral("  ");
         table += line + u'\n';
     };
     addRow(heads);
@@ -322,8 +331,9 @@ QStringList ProgressBoard::Lines(int columns, int rows) const
     if (overflow) {
         const auto ended = std::count_if(rows_.begin() + shown, rows_.end(), [](const Row& r) { return r.ended; });
         const qsizetype left = static_cast<qsizetype>(rows_.size()) - shown;
-        lines << FitWidth(QStringLiteral("... and %1 more devices: %2 done, %3 running").arg(left).arg(ended).arg(left - ended),
-                          width);
+        lines << FitWidth(
+            QStringLiteral("... and %1 more devices: %2 done, %3 running").arg(left).arg(ended).arg(left - ended),
+            width);
     }
     return lines;
 }

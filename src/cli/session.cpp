@@ -20,8 +20,8 @@ QString PageList(const std::vector<int>& pages)
     QStringList shown;
     for (int page : pages)
         shown << QString::number(page);
-    return QStringLiteral("%1 %2 refused").arg(pages.size() == 1 ? QStringLiteral("page") : QStringLiteral("pages"),
-                                               shown.join(QStringLiteral(", ")));
+    return QStringLiteral("%1 %2 refused")
+        .arg(pages.size() == 1 ? QStringLiteral("page") : QStringLiteral("pages"), shown.join(QStringLiteral(", ")));
 }
 
 }  // namespace
@@ -174,7 +174,7 @@ Event DeviceSession::Run()
         s.ran = true;
         s.run.Run();
     }
-    const Event end = s.Finish();
+    Event end = s.Finish();
     s.sink(end);
     return end;
 }

@@ -37,7 +37,8 @@ Targets ResolveDevices(const std::vector<DeviceSpec>& devices, const Resolver& r
         const Target target{device.Label(), *address, device.port};
         // The canonical form, so ::1 and 0:0:0:0:0:0:0:1 are the same device.
         const QHostAddress canonical(*address);
-        const QString key = (canonical.isNull() ? *address : canonical.toString()) + u'#' + QString::number(device.port);
+        const QString key =
+            (canonical.isNull() ? *address : canonical.toString()) + u'#' + QString::number(device.port);
         if (seen.contains(key)) {
             result.error = QStringLiteral("device '%1': listed twice (as address %2 port %3)")
                                .arg(device.Label(), *address)

@@ -20,11 +20,19 @@ QString Digest(const CommandLine& line)
 {
     QString out;
     switch (line.command) {
-    case Command::Help: return QStringLiteral("help");
-    case Command::Version: return QStringLiteral("version");
-    case Command::Program: out = QStringLiteral("program"); break;
-    case Command::FontDownload: out = QStringLiteral("font-download"); break;
-    case Command::FontCheck: out = QStringLiteral("font-check"); break;
+    case Command::Help:
+        return QStringLiteral("help");
+    case Command::Version:
+        return QStringLiteral("version");
+    case Command::Program:
+        out = QStringLiteral("program");
+        break;
+    case Command::FontDownload:
+        out = QStringLiteral("font-download");
+        break;
+    case Command::FontCheck:
+        out = QStringLiteral("font-check");
+        break;
     }
     if (line.json)
         out += QStringLiteral(" json");
@@ -184,7 +192,7 @@ void CliOptionsTest::secondsText()
 void CliOptionsTest::deviceText_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("host");   // empty: refused
+    QTest::addColumn<QString>("host");  // empty: refused
     QTest::addColumn<int>("port");
     QTest::addColumn<QString>("label");
     QTest::newRow("IPv4, default port") << QStringLiteral("127.0.0.1") << QStringLiteral("127.0.0.1") << 4001
@@ -195,15 +203,15 @@ void CliOptionsTest::deviceText_data()
                                << 4001 << QStringLiteral("press-7.plant.example:4001");
     QTest::newRow("host name with port") << QStringLiteral("localhost:4002") << QStringLiteral("localhost") << 4002
                                          << QStringLiteral("localhost:4002");
-    QTest::newRow("IPv6 in brackets with port") << QStringLiteral("[::1]:4002") << QStringLiteral("::1") << 4002
-                                                << QStringLiteral("[::1]:4002");
-    QTest::newRow("IPv6 in brackets, default port") << QStringLiteral("[fe80::1]") << QStringLiteral("fe80::1") << 4001
-                                                    << QStringLiteral("[fe80::1]:4001");
-    QTest::newRow("bare IPv6 takes the default port") << QStringLiteral("::1") << QStringLiteral("::1") << 4001
-                                                      << QStringLiteral("[::1]:4001");
-    QTest::newRow("bare IPv6 ending in digits is all address") << QStringLiteral("2001:db8::1:4001")
-                                                               << QStringLiteral("2001:db8::1:4001") << 4001
-                                                               << QStringLiteral("[2001:db8::1:4001]:4001");
+    QTest::newRow("IPv6 in brackets with port")
+        << QStringLiteral("[::1]:4002") << QStringLiteral("::1") << 4002 << QStringLiteral("[::1]:4002");
+    QTest::newRow("IPv6 in brackets, default port")
+        << QStringLiteral("[fe80::1]") << QStringLiteral("fe80::1") << 4001 << QStringLiteral("[fe80::1]:4001");
+    QTest::newRow("bare IPv6 takes the default port")
+        << QStringLiteral("::1") << QStringLiteral("::1") << 4001 << QStringLiteral("[::1]:4001");
+    QTest::newRow("bare IPv6 ending in digits is all address")
+        << QStringLiteral("2001:db8::1:4001") << QStringLiteral("2001:db8::1:4001") << 4001
+        << QStringLiteral("[2001:db8::1:4001]:4001");
     const auto refused = [](const char* name, const QString& text) {
         QTest::newRow(name) << text << QString() << 0 << QString();
     };
@@ -257,8 +265,7 @@ void CliOptionsTest::commandLine_data()
     QTest::newRow("help") << QStringList{"--help"} << "help";
     QTest::newRow("help after a command") << QStringList{"program", "-h"} << "help";
     QTest::newRow("version") << QStringList{"--version"} << "version";
-    QTest::newRow("help after -- is a device") << QStringList{"program", "--", "--help"}
-                                                << "error: device '--help'";
+    QTest::newRow("help after -- is a device") << QStringList{"program", "--", "--help"} << "error: device '--help'";
     QTest::newRow("one device") << QStringList{"program", dev} << "program 127.0.0.1:4001";
     QTest::newRow("--port for devices without their own, wherever it stands")
         << QStringList{"program", "a.example", "--port", "5000", "b.example:6000"}
@@ -283,7 +290,8 @@ void CliOptionsTest::commandLine_data()
     QTest::newRow("port 0") << QStringList{"program", "--port", "0", dev} << "error: --port: '0'";
     QTest::newRow("port 65536") << QStringList{"program", "--port", "65536", dev} << "error: --port: '65536'";
     QTest::newRow("port as IPv6 text") << QStringList{"program", "--port", "::1", dev} << "error: --port: '::1'";
-    QTest::newRow("option given twice") << QStringList{"program", "--json", "--json", dev} << "error: --json given twice";
+    QTest::newRow("option given twice") << QStringList{"program", "--json", "--json", dev}
+                                        << "error: --json given twice";
     QTest::newRow("unknown option") << QStringList{"program", "--frobnicate", dev} << "error: unknown option";
     QTest::newRow("flag with a value") << QStringList{"program", "--json=1", dev} << "error: --json takes no value";
     QTest::newRow("empty image name") << QStringList{"program", "--image=", dev} << "error: --image: the file name";
@@ -291,18 +299,19 @@ void CliOptionsTest::commandLine_data()
                                        << "error: --give-up-after";
     QTest::newRow("option of another command") << QStringList{"font-check", "--image", "f", dev, "1", "0", "1"}
                                                << "error: --image does not apply to font-check";
-    QTest::newRow("device with a bad port") << QStringList{"program", "127.0.0.1:99999"} << "error: device '127.0.0.1:99999'";
-    QTest::newRow("font-download short of pages") << QStringList{"font-download", dev, "Hzk16s", "0"}
-                                                  << "error: font-download takes";
+    QTest::newRow("device with a bad port")
+        << QStringList{"program", "127.0.0.1:99999"} << "error: device '127.0.0.1:99999'";
+    QTest::newRow("font-download short of pages")
+        << QStringList{"font-download", dev, "Hzk16s", "0"} << "error: font-download takes";
     QTest::newRow("blank font name") << QStringList{"font-download", dev, "  ", "0", "1"}
                                      << "error: font-download: NAME is empty";
-    QTest::newRow("last page before the first") << QStringList{"font-download", dev, "Hzk16s", "5", "4"}
-                                                << "error: LAST_PAGE 4 is before";
+    QTest::newRow("last page before the first")
+        << QStringList{"font-download", dev, "Hzk16s", "5", "4"} << "error: LAST_PAGE 4 is before";
     QTest::newRow("page past 16 bits") << QStringList{"font-download", dev, "Hzk16s", "0", "32768"}
                                        << "error: LAST_PAGE: '32768'";
     QTest::newRow("negative page") << QStringList{"font-check", dev, "1", "-1", "3"} << "error: FIRST_PAGE: '-1'";
-    QTest::newRow("checksum past 32 bits") << QStringList{"font-check", dev, "2147483648", "0", "1"}
-                                           << "error: CHECKSUM: '2147483648'";
+    QTest::newRow("checksum past 32 bits")
+        << QStringList{"font-check", dev, "2147483648", "0", "1"} << "error: CHECKSUM: '2147483648'";
     QStringList many{"program"};
     for (int i = 0; i <= MaxDevices; ++i)
         many << QStringLiteral("10.0.%1.%2").arg(i / 250).arg(i % 250 + 1);
@@ -328,13 +337,16 @@ void CliOptionsTest::resolveDevices_data()
     QTest::addColumn<QString>("expected");  // label=address pairs, or the start of the error
     QTest::newRow("literals and names") << QStringList{"127.0.0.1", "press-1:4100", "[::1]:9"}
                                         << "127.0.0.1:4001=127.0.0.1 press-1:4100=10.1.1.1 [::1]:9=::1";
-    QTest::newRow("one address on two ports") << QStringList{"127.0.0.1:1", "127.0.0.1:2"}
-                                              << "127.0.0.1:1=127.0.0.1 127.0.0.1:2=127.0.0.1";
-    QTest::newRow("unresolvable name") << QStringList{"127.0.0.1", "nowhere"} << "device 'nowhere:4001': cannot resolve";
-    QTest::newRow("one device twice") << QStringList{"127.0.0.1", "127.0.0.1"} << "device '127.0.0.1:4001': listed twice";
-    QTest::newRow("a name and its address") << QStringList{"press-1", "10.1.1.1"} << "device '10.1.1.1:4001': listed twice";
-    QTest::newRow("two spellings of one IPv6 address") << QStringList{"::1", "0:0:0:0:0:0:0:1"}
-                                                       << "device '[0:0:0:0:0:0:0:1]:4001': listed twice";
+    QTest::newRow("one address on two ports")
+        << QStringList{"127.0.0.1:1", "127.0.0.1:2"} << "127.0.0.1:1=127.0.0.1 127.0.0.1:2=127.0.0.1";
+    QTest::newRow("unresolvable name") << QStringList{"127.0.0.1", "nowhere"}
+                                       << "device 'nowhere:4001': cannot resolve";
+    QTest::newRow("one device twice") << QStringList{"127.0.0.1", "127.0.0.1"}
+                                      << "device '127.0.0.1:4001': listed twice";
+    QTest::newRow("a name and its address")
+        << QStringList{"press-1", "10.1.1.1"} << "device '10.1.1.1:4001': listed twice";
+    QTest::newRow("two spellings of one IPv6 address")
+        << QStringList{"::1", "0:0:0:0:0:0:0:1"} << "device '[0:0:0:0:0:0:0:1]:4001': listed twice";
 }
 
 void CliOptionsTest::resolveDevices()

@@ -153,17 +153,15 @@ void CliProcessTest::fleet_data()
     QTest::addColumn<QStringList>("verdicts");
     QTest::addColumn<int>("minMs");
     QTest::addColumn<bool>("plainToo");  // run again without --json, for the plain lines and the table
-    QTest::newRow("three good devices: 0")
-        << QStringList{"good", "good", "good"} << QStringList{} << 0
-        << QStringList{"programmed", "programmed", "programmed"} << 1000 << true;
-    QTest::newRow("a refused page: 1")
-        << QStringList{"good", "refuse", "good"} << QStringList{} << 1 << QStringList{"programmed", "failed", "programmed"}
-        << 1000 << false;
+    QTest::newRow("three good devices: 0") << QStringList{"good", "good", "good"} << QStringList{} << 0
+                                           << QStringList{"programmed", "programmed", "programmed"} << 1000 << true;
+    QTest::newRow("a refused page: 1") << QStringList{"good", "refuse", "good"} << QStringList{} << 1
+                                       << QStringList{"programmed", "failed", "programmed"} << 1000 << false;
     QTest::newRow("a silent device, given up on after 3 s: 3")
         << QStringList{"good", "good", "good", "silent", "refuse"} << QStringList{"--give-up-after", "3"} << 3
         << QStringList{"programmed", "programmed", "programmed", "gave-up", "failed"} << 3000 << true;
-    QTest::newRow("an unreachable device: 1") << QStringList{"good", "closed"} << QStringList{} << 1
-                                              << QStringList{"programmed", "error"} << 5000 << false;
+    QTest::newRow("an unreachable device: 1")
+        << QStringList{"good", "closed"} << QStringList{} << 1 << QStringList{"programmed", "error"} << 5000 << false;
 }
 
 void CliProcessTest::fleet()
@@ -303,16 +301,16 @@ void CliProcessTest::badInputSendsNothing_data()
                                       << QStringLiteral("locked.bin=socket") << "cannot be read";
     QTest::newRow("port 0") << QStringList{"program", "--port", "0", "127.0.0.1"} << QString() << "--port";
     QTest::newRow("device port 65536") << QStringList{"program", dev, "127.0.0.1:65536"} << QString() << "65536";
-    QTest::newRow("address that is no host name") << QStringList{"program", dev, "no such host"} << QString()
-                                                  << "not an IPv4 address or host name";
+    QTest::newRow("address that is no host name")
+        << QStringList{"program", dev, "no such host"} << QString() << "not an IPv4 address or host name";
     QTest::newRow("one device twice") << QStringList{"program", dev, dev} << QString() << "listed twice";
     QTest::newRow("unknown option") << QStringList{"program", "--fast", dev} << QString() << "unknown option";
-    QTest::newRow("font library missing") << QStringList{"font-download", dev, "Hzk16s", "0", "3"} << QString()
-                                          << "Hzk16s.bin: no such file";
-    QTest::newRow("font page past 16 bits") << QStringList{"font-download", dev, "Hzk16s", "0", "40000"}
-                                            << QStringLiteral("Hzk16s.bin=10") << "LAST_PAGE";
-    QTest::newRow("checksum past 32 bits") << QStringList{"font-check", dev, "4294967296", "0", "3"} << QString()
-                                           << "CHECKSUM";
+    QTest::newRow("font library missing")
+        << QStringList{"font-download", dev, "Hzk16s", "0", "3"} << QString() << "Hzk16s.bin: no such file";
+    QTest::newRow("font page past 16 bits")
+        << QStringList{"font-download", dev, "Hzk16s", "0", "40000"} << QStringLiteral("Hzk16s.bin=10") << "LAST_PAGE";
+    QTest::newRow("checksum past 32 bits")
+        << QStringList{"font-check", dev, "4294967296", "0", "3"} << QString() << "CHECKSUM";
 }
 
 void CliProcessTest::badInputSendsNothing()
@@ -382,12 +380,12 @@ void CliProcessTest::fontOperationsAgainstTheSimulator()
     QCOMPARE(lastPage, 21);
     QCOMPARE(lines[lines.size() - 2].value("verdict").toString(), QStringLiteral("verified"));
 
-    const Result match = RunCli({QStringLiteral("font-check"), dev, QString::number(sum), QStringLiteral("10"),
-                                 QStringLiteral("21")});
+    const Result match =
+        RunCli({QStringLiteral("font-check"), dev, QString::number(sum), QStringLiteral("10"), QStringLiteral("21")});
     QCOMPARE(match.exitCode, 0);
     QVERIFY(match.out.contains(" match: "));
-    const Result mismatch = RunCli({QStringLiteral("font-check"), dev, QString::number(sum + 1), QStringLiteral("10"),
-                                    QStringLiteral("21")});
+    const Result mismatch = RunCli(
+        {QStringLiteral("font-check"), dev, QString::number(sum + 1), QStringLiteral("10"), QStringLiteral("21")});
     QCOMPARE(mismatch.exitCode, 1);
     QVERIFY(mismatch.out.contains(" mismatch: "));
 }

@@ -88,12 +88,12 @@ void CliRenderTest::classifyStatus_data()
     QTest::addColumn<int>("page");  // -1: none
     const QString started = QStringLiteral(" ");
     QTest::newRow("start") << started << 0 << Phase::Starting << -1;
-    QTest::newRow("burn enabled, appended") << started + QStringLiteral("  ") + CrLf + run::msg::BurnEnabled << 0
-                                            << Phase::BurnEnabled << -1;
+    QTest::newRow("burn enabled, appended")
+        << started + QStringLiteral("  ") + CrLf + run::msg::BurnEnabled << 0 << Phase::BurnEnabled << -1;
     QTest::newRow("searching") << run::msg::Searching << 0 << Phase::Searching << -1;
     QTest::newRow("found") << run::msg::Found << 0 << Phase::Found << -1;
-    QTest::newRow("erase enabled, appended") << run::msg::Found + QStringLiteral("  ") + CrLf + run::msg::EraseEnabled
-                                             << 0 << Phase::EraseEnabled << -1;
+    QTest::newRow("erase enabled, appended")
+        << run::msg::Found + QStringLiteral("  ") + CrLf + run::msg::EraseEnabled << 0 << Phase::EraseEnabled << -1;
     QTest::newRow("erased") << run::msg::Erased << 0 << Phase::Erased << -1;
     QTest::newRow("page 0 accepted") << run::msg::PageAccepted(0) << 0 << Phase::PageAccepted << 0;
     QTest::newRow("page 64 accepted") << run::msg::PageAccepted(64) << 64 << Phase::PageAccepted << 64;
@@ -102,8 +102,8 @@ void CliRenderTest::classifyStatus_data()
     QTest::newRow("no lock bytes") << run::msg::LockTimedOut() << 128 << Phase::NoLockBytes << 127;
     QTest::newRow("lock bytes good") << run::msg::LocksGood(Good) << 128 << Phase::LocksGood << -1;
     QTest::newRow("lock bytes bad") << run::msg::LocksBad({0x00, 0xDC, 0x0C}) << 128 << Phase::LocksBad << -1;
-    QTest::newRow("lock bytes read after a refusal") << run::msg::LocksAfterRejection(Good) << 6
-                                                     << Phase::LocksAfterRejection << -1;
+    QTest::newRow("lock bytes read after a refusal")
+        << run::msg::LocksAfterRejection(Good) << 6 << Phase::LocksAfterRejection << -1;
     QTest::newRow("accepted page other than expected") << run::msg::PageAccepted(9) << 3 << Phase::PageAccepted << -1;
     QTest::newRow("unknown text") << QStringLiteral("hello") << 0 << Phase::Other << -1;
 }
@@ -130,8 +130,8 @@ void CliRenderTest::oneLine_data()
     QTest::newRow("lock bytes bad") << run::msg::LocksBad(Good)
                                     << QStringLiteral("模块编程出错! / Lock1:AF / Lock2:DC / Lock3:CC");
     QTest::newRow("blank start text") << QStringLiteral(" ") << QString();
-    QTest::newRow("appended to the blank start") << QStringLiteral("   ") + CrLf + run::msg::BurnEnabled
-                                                 << QStringLiteral("烧录使能!");
+    QTest::newRow("appended to the blank start")
+        << QStringLiteral("   ") + CrLf + run::msg::BurnEnabled << QStringLiteral("烧录使能!");
     QTest::newRow("lone CR and LF") << QStringLiteral("a\rb\nc") << QStringLiteral("a / b / c");
 }
 
@@ -153,11 +153,13 @@ void CliRenderTest::jsonLine_data()
     status.elapsedMs = 1234;
     QTest::newRow("status keeps the designed text with its CR LF")
         << status
-        << QStringLiteral(R"({"device":"127.0.0.1:4001","elapsed_ms":1234,"event":"status","locks":null,)"
-                          R"("message":"  \r\n  \r\n        烧录出错!\r\n         5","page":5,"percent":3,"verdict":null})");
+        << QStringLiteral(
+               R"({"device":"127.0.0.1:4001","elapsed_ms":1234,"event":"status","locks":null,)"
+               R"("message":"  \r\n  \r\n        烧录出错!\r\n         5","page":5,"percent":3,"verdict":null})");
     QTest::newRow("progress") << Progress(QStringLiteral("[::1]:4001"), 64, 50)
-                              << QStringLiteral(R"({"device":"[::1]:4001","elapsed_ms":0,"event":"progress","locks":null,)"
-                                                R"("message":null,"page":64,"percent":50,"verdict":null})");
+                              << QStringLiteral(
+                                     R"({"device":"[::1]:4001","elapsed_ms":0,"event":"progress","locks":null,)"
+                                     R"("message":null,"page":64,"percent":50,"verdict":null})");
     QTest::newRow("programmed")
         << End(QStringLiteral("d:1"), Verdict::Programmed, Good, QStringLiteral("lock bytes AF DC CC"), 1700)
         << QStringLiteral(R"({"device":"d:1","elapsed_ms":1700,"event":"end","locks":"AF DC CC",)"
@@ -166,10 +168,11 @@ void CliRenderTest::jsonLine_data()
         << End(QStringLiteral("d:1"), Verdict::Failed, Locks{0x00, 0xDC, 0x0C}, QStringLiteral("x"), 1)
         << QStringLiteral(R"({"device":"d:1","elapsed_ms":1,"event":"end","locks":"00 DC 0C",)"
                           R"("message":"x","page":null,"percent":null,"verdict":"failed"})");
-    QTest::newRow("unreachable")
-        << End(QStringLiteral("d:1"), Verdict::Error, std::nullopt, QStringLiteral("unreachable"), 5000)
-        << QStringLiteral(R"({"device":"d:1","elapsed_ms":5000,"event":"end","locks":null,)"
-                          R"("message":"unreachable","page":null,"percent":null,"verdict":"error"})");
+    QTest::newRow("unreachable") << End(QStringLiteral("d:1"), Verdict::Error, std::nullopt,
+                                        QStringLiteral("unreachable"), 5000)
+                                 << QStringLiteral(
+                                        R"({"device":"d:1","elapsed_ms":5000,"event":"end","locks":null,)"
+                                        R"("message":"unreachable","page":null,"percent":null,"verdict":"error"})");
     Event summary = Make(EventKind::Summary);
     summary.verdict = Verdict::GaveUp;
     summary.message = QStringLiteral("5 devices");
@@ -187,7 +190,8 @@ void CliRenderTest::jsonLine()
     const QByteArray line = JsonLine(event);
     QVERIFY(!line.contains('\n'));
     const QJsonObject object = Parse(line);
-    QCOMPARE(object.keys(), (QStringList{"device", "elapsed_ms", "event", "locks", "message", "page", "percent", "verdict"}));
+    QCOMPARE(object.keys(),
+             (QStringList{"device", "elapsed_ms", "event", "locks", "message", "page", "percent", "verdict"}));
     QCOMPARE(object, Parse(expected.toUtf8()));
     // The designed text comes back byte for byte.
     if (event.kind == EventKind::Status)
@@ -236,7 +240,8 @@ void CliRenderTest::summaryTableLinesUpItsColumns()
     const QStringList lines = table.split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 4);
     QVERIFY(lines[0].startsWith(QStringLiteral("DEVICE")));
-    for (const QString& column : {QStringLiteral("VERDICT"), QStringLiteral("LOCKS"), QStringLiteral("TIME"), QStringLiteral("DETAIL")}) {
+    for (const QString& column :
+         {QStringLiteral("VERDICT"), QStringLiteral("LOCKS"), QStringLiteral("TIME"), QStringLiteral("DETAIL")}) {
         const qsizetype at = lines[0].indexOf(column);
         QVERIFY(at > 0);
         for (const QString& line : lines.mid(1))
@@ -279,7 +284,8 @@ void CliRenderTest::boardLines_data()
     QTest::addColumn<QString>("last");  // the start of the last line
     QTest::newRow("three devices fit") << 3 << 120 << 24 << 3 << QStringLiteral("10.0.0.3:4001  programmed");
     QTest::newRow("narrow terminal cuts lines") << 3 << 30 << 24 << 3 << QStringLiteral("10.0.0.3:4001  programmed");
-    QTest::newRow("more devices than rows") << 64 << 120 << 10 << 9 << QStringLiteral("... and 56 more devices: 1 done, 55 running");
+    QTest::newRow("more devices than rows")
+        << 64 << 120 << 10 << 9 << QStringLiteral("... and 56 more devices: 1 done, 55 running");
     QTest::newRow("one row only") << 5 << 80 << 2 << 1 << QStringLiteral("... and 5 more devices");
 }
 
@@ -395,8 +401,11 @@ void CliRenderTest::reporters()
 void CliRenderTest::terminalRedrawsOnlyWhenSomethingChanged()
 {
     QByteArray out;
-    const auto reporter = MakeReporter(OutputMode::Terminal, [&](const QByteArray& b) { out += b; }, {},
-                                       [] { return TerminalSize{60, 10}; });
+    const auto reporter = MakeReporter(
+        OutputMode::Terminal, [&](const QByteArray& b) { out += b; }, {},
+        [] {
+            return TerminalSize{60, 10};
+        });
     reporter->Begin({QStringLiteral("a:1"), QStringLiteral("b:1")});
     QCOMPARE(out, QByteArray("\x1b[2Ka:1  waiting\n\x1b[2Kb:1  waiting\n"));
     out.clear();

@@ -105,14 +105,14 @@ void CliSessionTest::programmingRun_data()
     QTest::addColumn<int>("pages");      // progress events
     QTest::newRow("programmed") << Scenario::Good << Verdict::Programmed << QStringLiteral("lock bytes AF DC CC")
                                 << QStringLiteral("AF DC CC") << 128;
-    QTest::newRow("failed: page 5 refused") << Scenario::RejectPage5 << Verdict::Failed
-                                            << QStringLiteral("page 5 refused; lock bytes AF DC CC")
-                                            << QStringLiteral("AF DC CC") << 128;
-    QTest::newRow("failed: wrong lock bytes") << Scenario::WrongLocks << Verdict::Failed
-                                              << QStringLiteral("lock bytes AF DC 0C, expected AF DC CC")
-                                              << QStringLiteral("AF DC 0C") << 128;
-    QTest::newRow("failed: no lock bytes") << Scenario::NoLocks << Verdict::Failed
-                                           << QStringLiteral("no lock bytes after page 127") << QString() << 128;
+    QTest::newRow("failed: page 5 refused")
+        << Scenario::RejectPage5 << Verdict::Failed << QStringLiteral("page 5 refused; lock bytes AF DC CC")
+        << QStringLiteral("AF DC CC") << 128;
+    QTest::newRow("failed: wrong lock bytes")
+        << Scenario::WrongLocks << Verdict::Failed << QStringLiteral("lock bytes AF DC 0C, expected AF DC CC")
+        << QStringLiteral("AF DC 0C") << 128;
+    QTest::newRow("failed: no lock bytes")
+        << Scenario::NoLocks << Verdict::Failed << QStringLiteral("no lock bytes after page 127") << QString() << 128;
     QTest::newRow("error: unreachable")
         << Scenario::Unreachable << Verdict::Error
         << QStringLiteral("unreachable: not connected to 127.0.0.1 port 4001 after the connect wait (error 40006 at "
@@ -121,8 +121,8 @@ void CliSessionTest::programmingRun_data()
     QTest::newRow("error: link dropped after page 10")
         << Scenario::DropAfterPage10 << Verdict::Error
         << QStringLiteral("link dropped after %1 bytes sent (error 40006)").arg(4 * 5 + 11 * 136) << QString() << 11;
-    QTest::newRow("error: image file missing") << Scenario::ImageMissing << Verdict::Error
-                                               << QStringLiteral("file not found (error 53)") << QString() << 0;
+    QTest::newRow("error: image file missing")
+        << Scenario::ImageMissing << Verdict::Error << QStringLiteral("file not found (error 53)") << QString() << 0;
 }
 
 void CliSessionTest::programmingRun()
@@ -223,7 +223,7 @@ void CliSessionTest::fontOperation_data()
     QTest::addColumn<bool>("download");
     QTest::addColumn<int>("checksum");  // for a check
     QTest::addColumn<bool>("reachable");
-    QTest::addColumn<int>("faultPage");  // -1: none
+    QTest::addColumn<int>("faultPage");     // -1: none
     QTest::addColumn<bool>("rejectFault");  // refuse the fault page, else store it altered
     QTest::addColumn<int>("silentChecks");
     QTest::addColumn<Verdict>("verdict");
@@ -232,18 +232,19 @@ void CliSessionTest::fontOperation_data()
                                        << QStringLiteral("the device's sum matches");
     QTest::newRow("download, page refused") << true << 0 << true << 12 << true << 0 << Verdict::Failed
                                             << QStringLiteral("a page was refused (status bar: 通讯错误)");
-    QTest::newRow("download, page stored altered") << true << 0 << true << 15 << false << 0 << Verdict::Failed
-                                                   << QStringLiteral("the device's sum differs");
-    QTest::newRow("download, check unanswered") << true << 0 << true << -1 << false << 1 << Verdict::Failed
-                                                << QStringLiteral("the device did not answer in time (status bar: 通讯失败)");
+    QTest::newRow("download, page stored altered")
+        << true << 0 << true << 15 << false << 0 << Verdict::Failed << QStringLiteral("the device's sum differs");
+    QTest::newRow("download, check unanswered")
+        << true << 0 << true << -1 << false << 1 << Verdict::Failed
+        << QStringLiteral("the device did not answer in time (status bar: 通讯失败)");
     QTest::newRow("download, unreachable")
         << true << 0 << false << -1 << false << 0 << Verdict::Error
         << QStringLiteral("unreachable: not connected to 127.0.0.1 port 4001 after the connect wait (error 40006 at "
                           "the first send)");
-    QTest::newRow("check of empty pages against 0") << false << 0 << true << -1 << false << 0 << Verdict::Match
-                                                    << QStringLiteral("the device's sum matches");
-    QTest::newRow("check against another sum") << false << 5 << true << -1 << false << 0 << Verdict::Mismatch
-                                               << QStringLiteral("the device's sum differs");
+    QTest::newRow("check of empty pages against 0")
+        << false << 0 << true << -1 << false << 0 << Verdict::Match << QStringLiteral("the device's sum matches");
+    QTest::newRow("check against another sum")
+        << false << 5 << true << -1 << false << 0 << Verdict::Mismatch << QStringLiteral("the device's sum differs");
     QTest::newRow("check, unreachable")
         << false << 0 << false << -1 << false << 0 << Verdict::Error
         << QStringLiteral("unreachable: not connected to 127.0.0.1 port 4001 after the connect wait (error 40006 at "
@@ -270,7 +271,8 @@ void CliSessionTest::fontOperation()
     rig.tcp.acceptConnect = reachable;
     rig.disk.Put(QStringLiteral("Hzk16s.bin"), Pattern(3000, 9));
 
-    const Event end = download ? rig.session.Download(QStringLiteral("Hzk16s"), 10, 21) : rig.session.Check(checksum, 10, 21);
+    const Event end =
+        download ? rig.session.Download(QStringLiteral("Hzk16s"), 10, 21) : rig.session.Check(checksum, 10, 21);
 
     QCOMPARE(end.verdict, verdict);
     QCOMPARE(end.message, message);

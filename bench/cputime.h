@@ -1,5 +1,7 @@
 #pragma once
 
+// The CPU time this process has used, for the benchmarks' figures.
+
 #include <sys/resource.h>
 
 namespace modburn::bench {

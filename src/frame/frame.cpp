@@ -1,3 +1,5 @@
+// Frame building, hex digits, checksums and the reply rules.
+
 #include "frame/frame.h"
 
 namespace modburn::frame {

@@ -1,3 +1,5 @@
+// Error words after the serial setting in the first status panel.
+
 #include "link/portreport.h"
 
 #include "link/link.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+// How serial and link failures are reported on the status bar.
+
 #include "platform/statusbar.h"
 
 #include <QString>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The event queue that every wait yields to.
+
 namespace modburn {
 
 // The window's event queue, seen from code that waits on it.

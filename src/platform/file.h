@@ -1,5 +1,7 @@
 #pragma once
 
+// Raw byte-by-byte file reading in the working directory.
+
 #include <QString>
 
 #include <cstdint>

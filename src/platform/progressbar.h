@@ -1,5 +1,7 @@
 #pragma once
 
+// A progress bar with single-precision Min, Max and Value.
+
 namespace modburn {
 
 // A progress bar whose range and value are single-precision numbers.

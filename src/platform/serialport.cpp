@@ -1,3 +1,5 @@
+// Our serial-port model: open checks and the errors they raise.
+
 #include "platform/serialport.h"
 
 #include "platform/errors.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+// The serial-port control the run empties and closes, and our model of it.
+
 namespace modburn {
 
 // The serial-port control. The tool only ever empties its input buffer and

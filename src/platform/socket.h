@@ -1,5 +1,7 @@
 #pragma once
 
+// The socket control the link connects, sends and receives through.
+
 #include <QString>
 
 #include <array>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The status bar whose first panel shows the serial setting.
+
 #include <QString>
 
 #include <functional>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The window timers that turn elapsed time into flags.
+
 #include <functional>
 
 namespace modburn {

@@ -1,5 +1,7 @@
 #pragma once
 
+// The serial-port model as a named child object of the window.
+
 #include "platform/serialport.h"
 
 #include <QObject>

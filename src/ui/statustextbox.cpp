@@ -1,3 +1,5 @@
+// The status text box: keeps CR LF text exactly, shows each as a line break.
+
 #include "ui/statustextbox.h"
 
 namespace modburn {

@@ -1,5 +1,7 @@
 #pragma once
 
+// The status text box priDownText.
+
 #include <QPlainTextEdit>
 
 namespace modburn {

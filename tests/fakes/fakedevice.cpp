@@ -1,3 +1,5 @@
+// The simulated device fed byte by byte from a fake socket.
+
 #include "fakedevice.h"
 
 #include <algorithm>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The simulated device behind a fake socket, on the virtual clock.
+
 #include "fakeplatform.h"
 
 #include "device.h"

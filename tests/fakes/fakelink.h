@@ -1,5 +1,7 @@
 #pragma once
 
+// One window's worth of fake link parts, shared by the link, run and font tests.
+
 #include "fakeplatform.h"
 
 #include "link/link.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+// Virtual time for the deterministic tests.
+
 #include <cstdint>
 #include <functional>
 #include <map>

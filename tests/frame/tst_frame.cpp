@@ -1,3 +1,5 @@
+// Frame builders, hex digits, checksums and reply rules against hand-made frames.
+
 #include "frame/frame.h"
 
 #include <QtTest>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The run-time error an action raises, for tests.
+
 #include "platform/errors.h"
 
 #include <functional>

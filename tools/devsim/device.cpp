@@ -1,3 +1,5 @@
+// The simulated module: frames parsed and checked, flash and font pages stored, faults on request.
+
 #include "device.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Starting the simulator process and reading the port from its ready line.
+
 #include "launcher.h"
 
 #include <QRegularExpression>

@@ -1,3 +1,5 @@
+// The simulator's TCP server: one session per connection, replies on timers.
+
 #include "server.h"
 
 #include <QHostAddress>

@@ -1,3 +1,5 @@
+// The progress bar on QProgressBar, keeping the single-precision values it was given.
+
 #include "platform/qt/progressbarwidget.h"
 
 #include "platform/errors.h"

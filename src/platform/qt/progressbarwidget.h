@@ -1,5 +1,7 @@
 #pragma once
 
+// The progress bar as a widget of the window.
+
 #include "platform/progressbar.h"
 
 #include <QProgressBar>

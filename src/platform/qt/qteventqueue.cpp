@@ -1,3 +1,5 @@
+// Yielding to the calling thread's Qt event loop.
+
 #include "platform/qt/qteventqueue.h"
 
 #include <QCoreApplication>

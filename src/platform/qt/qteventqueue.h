@@ -1,5 +1,7 @@
 #pragma once
 
+// The event queue on Qt: one pass, or a sleep until the next event.
+
 #include "platform/eventqueue.h"
 
 namespace modburn {

@@ -1,3 +1,5 @@
+// Files on QFile, read one byte at a time through a small buffer.
+
 #include "platform/qt/qtfile.h"
 
 #include "platform/errors.h"

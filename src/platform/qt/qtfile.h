@@ -1,5 +1,7 @@
 #pragma once
 
+// Raw file reading on Qt.
+
 #include "platform/file.h"
 
 namespace modburn {

@@ -1,3 +1,5 @@
+// The socket control on QTcpSocket and QUdpSocket: byte-wise sends, data arrival, states.
+
 #include "platform/qt/qtsocket.h"
 
 #include "platform/errors.h"

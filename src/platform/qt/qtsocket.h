@@ -1,5 +1,7 @@
 #pragma once
 
+// The socket control on Qt's sockets.
+
 #include "platform/socket.h"
 
 #include <QAbstractSocket>

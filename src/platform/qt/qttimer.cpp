@@ -1,3 +1,5 @@
+// Window timers on QTimer, precise to the millisecond.
+
 #include "platform/qt/qttimer.h"
 
 namespace modburn {

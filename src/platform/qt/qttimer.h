@@ -1,5 +1,7 @@
 #pragma once
 
+// A window timer on QTimer.
+
 #include "platform/timer.h"
 
 #include <QTimer>

@@ -1,3 +1,5 @@
+// The status bar as a row of clickable text panels.
+
 #include "platform/qt/statusbarwidget.h"
 
 #include "platform/errors.h"

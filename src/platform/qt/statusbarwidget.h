@@ -1,5 +1,7 @@
 #pragma once
 
+// The status bar as a widget of the window.
+
 #include "platform/statusbar.h"
 
 #include <QStatusBar>

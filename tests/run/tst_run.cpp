@@ -69,8 +69,11 @@ std::vector<std::uint8_t> Pattern(std::size_t size)
     return bytes;
 }
 
-// A loaded window's parts with the simulated device behind the socket.
-struct Rig : FakeLinkParts {
+// A loaded window's parts with the simulated device behind the socket:
+// FakeDevice passes every byte straight on; FaultyLine lets a test script the
+// fate of each frame.
+template <typename Peer>
+struct BasicRig : FakeLinkParts {
     FakeSerialPort MSComm1;
     FakeStatusBar StatusBar1;
     FakeProgressBar PriProgressBar;
@@ -78,9 +81,9 @@ struct Rig : FakeLinkParts {
     FakeWindow window;
     run::ProgrammingRun run{{link, MSComm1, StatusBar1, PriProgressBar, files, window}};
     WindowRules rules{link, MSComm1, StatusBar1};
-    FakeDevice device;
+    Peer device;
 
-    explicit Rig(devsim::Options options = {}, std::optional<std::vector<std::uint8_t>> image = Pattern(8192))
+    explicit BasicRig(devsim::Options options = {}, std::optional<std::vector<std::uint8_t>> image = Pattern(8192))
         : device(clock, tcp, std::move(options))
     {
         rules.Load();
@@ -109,34 +112,23 @@ struct Rig : FakeLinkParts {
     }
 
     const devsim::Counters& stats() const { return device.device.Stats(); }
-};
-
-// A window's parts with the device behind a line whose frames a test can
-// script: frames are numbered from 1 in the order sent. With a clean image
-// run, 1 to 4 are burn-enable, search, enable and erase; page p is 5 + p
-// until a page goes twice.
-struct LineRig : FakeLinkParts {
-    FakeSerialPort MSComm1;
-    FakeStatusBar StatusBar1;
-    FakeProgressBar PriProgressBar;
-    FakeFileSystem files;
-    FakeWindow window;
-    run::ProgrammingRun run{{link, MSComm1, StatusBar1, PriProgressBar, files, window}};
-    WindowRules rules{link, MSComm1, StatusBar1};
-    FaultyLine line;
-
-    explicit LineRig(devsim::Options options = {}) : line(clock, tcp, std::move(options))
-    {
-        rules.Load();
-        files.Put(run::ImageFileName, Pattern(8192));
-    }
-    static constexpr int PageFrame(int page) { return 5 + page; }
     bool FlashHoldsTheImage() const
     {
-        const auto& flash = line.device.Flash();
+        const auto& flash = device.device.Flash();
         const std::vector<std::uint8_t> image = Pattern(8192);
         return std::equal(image.begin(), image.end(), flash.begin());
     }
+};
+
+using Rig = BasicRig<FakeDevice>;
+
+// Frames on a scripted line are numbered from 1 in the order sent. With a
+// clean run, 1 to 4 are burn-enable, search, enable and erase; page p is
+// 5 + p until a page goes twice.
+struct LineRig : BasicRig<FaultyLine> {
+    using BasicRig::BasicRig;
+    static constexpr int PageFrame(int page) { return 5 + page; }
+    FaultyLine& line() { return device; }
 };
 
 class NoCaptions : public fontlib::IFontWindow {
@@ -611,13 +603,13 @@ void RunTest::latePageReplyDoesNotShiftLaterPages()
     devsim::Options options;
     options.pageWriteMs = 3;
     LineRig rig(options);
-    rig.line.script[LineRig::PageFrame(7)].extraDelayMs = 5003;
+    rig.line().script[LineRig::PageFrame(7)].extraDelayMs = 5003;
     rig.run.Run();
 
     QCOMPARE(rig.window.text, Good);
     QCOMPARE(rig.run.LastOutcome().verdict, run::Verdict::Programmed);
     QCOMPARE(rig.window.texts.count(CommError), 1);
-    QCOMPARE(rig.line.device.Stats().pageWrites.at(7), 2);
+    QCOMPARE(rig.stats().pageWrites.at(7), 2);
     QVERIFY(rig.FlashHoldsTheImage());
 }
 
@@ -629,12 +621,12 @@ void RunTest::noSuccessWithoutAnAcknowledgement()
     devsim::Options options;
     options.pageWriteMs = 3;
     LineRig rig(options);
-    rig.line.script[LineRig::PageFrame(7)].extraDelayMs = 5003;
-    rig.line.script[LineRig::PageFrame(20) + 1].lost = true;  // page 7 went twice
+    rig.line().script[LineRig::PageFrame(7)].extraDelayMs = 5003;
+    rig.line().script[LineRig::PageFrame(20) + 1].lost = true;  // page 7 went twice
     rig.run.Run();
 
-    QCOMPARE(rig.line.framesLost, 1);
-    QCOMPARE(rig.line.device.Stats().pageWrites.at(20), 1);
+    QCOMPARE(rig.line().framesLost, 1);
+    QCOMPARE(rig.stats().pageWrites.at(20), 1);
     QVERIFY(rig.FlashHoldsTheImage());
     QCOMPARE(rig.window.text, Good);
 }
@@ -644,8 +636,8 @@ void RunTest::refusalBesideAnAcknowledgementCounts()
     // Page 7's first send is acknowledged late; its second send is refused,
     // and both answers arrive together. The refusal must not be lost.
     LineRig rig;
-    rig.line.script[LineRig::PageFrame(7)].extraDelayMs = 5003;
-    rig.line.script[LineRig::PageFrame(7) + 1].reply = {0x15};
+    rig.line().script[LineRig::PageFrame(7)].extraDelayMs = 5003;
+    rig.line().script[LineRig::PageFrame(7) + 1].reply = {0x15};
     rig.run.Run();
 
     QVERIFY(rig.window.texts.contains(run::msg::PageRejected(7)));
@@ -659,11 +651,11 @@ void RunTest::lateShortRepliesAreNotTakenForPageReplies()
     // The erase is answered only after its 500 ms time-out and is sent again;
     // its late answer must not be judged as page 0's (0x06 is no acceptance).
     LineRig rig;
-    rig.line.script[4].extraDelayMs = 700;
+    rig.line().script[4].extraDelayMs = 700;
     rig.run.Run();
 
     QCOMPARE(rig.window.text, Good);
-    QCOMPARE(rig.line.device.Stats().erases, 2);
+    QCOMPARE(rig.stats().erases, 2);
     QVERIFY(!rig.window.texts.contains(run::msg::PageRejected(0)));
 }
 

@@ -44,6 +44,12 @@ private slots:
 private:
     // Puts the address of the started simulator into the window's boxes.
     void PointAtSimulator(Form1& form);
+    // A random image of `size` bytes in the working folder, as the run reads it.
+    QByteArray WriteImage(int size);
+    // Starts the simulator with `options`, saving its flash to flashOut().
+    void StartSimulator(QStringList options);
+    QString FlashOut() const { return dir_.filePath(QStringLiteral("flash.bin")); }
+    bool FlashHolds(const QByteArray& image) const;
 
     QTemporaryDir dir_;
     QString oldCurrent_;
@@ -69,17 +75,33 @@ void WindowRunTest::PointAtSimulator(Form1& form)
     form.findChild<QLineEdit*>(QStringLiteral("Port"))->setText(QString::number(devsim_.Port()));
 }
 
+QByteArray WindowRunTest::WriteImage(int size)
+{
+    const QByteArray image = RandomImage(size);
+    QFile file(dir_.filePath(QStringLiteral("TavimorkAVRMODavr.bin")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size())
+        return {};
+    return image;
+}
+
+void WindowRunTest::StartSimulator(QStringList options)
+{
+    options << QStringLiteral("--flash-out") << FlashOut();
+    QString error;
+    QVERIFY2(devsim_.Start(QStringLiteral(MODBURN_DEVSIM_PATH), options, &error), qPrintable(error));
+}
+
+bool WindowRunTest::FlashHolds(const QByteArray& image) const
+{
+    QFile flash(FlashOut());
+    return flash.open(QIODevice::ReadOnly) && flash.readAll() == image;
+}
+
 void WindowRunTest::runProgramsTheSimulatorWithTheImage()
 {
-    const QByteArray image = RandomImage(8192);
-    QFile file(dir_.filePath(QStringLiteral("TavimorkAVRMODavr.bin")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(image);
-    file.close();
-    const QString flashOut = dir_.filePath(QStringLiteral("flash.bin"));
-    QString error;
-    QVERIFY2(devsim_.Start(QStringLiteral(MODBURN_DEVSIM_PATH), {QStringLiteral("--flash-out"), flashOut}, &error),
-             qPrintable(error));
+    const QByteArray image = WriteImage(8192);
+    QCOMPARE(image.size(), 8192);
+    StartSimulator({});
 
     Form1 form;
     form.show();
@@ -99,9 +121,7 @@ void WindowRunTest::runProgramsTheSimulatorWithTheImage()
     QCOMPARE(form.StatusText(), Good);
     QVERIFY(greyedDuringRun);
     QVERIFY(run->isEnabled());
-    QFile flash(flashOut);
-    QVERIFY(flash.open(QIODevice::ReadOnly));
-    QVERIFY(flash.readAll() == image);
+    QVERIFY(FlashHolds(image));
 
     // A second run closes the link the first one left open and starts again;
     // its settling wait lasts the last reply wait's 5000 ms.
@@ -111,10 +131,7 @@ void WindowRunTest::runProgramsTheSimulatorWithTheImage()
 
 void WindowRunTest::exitDuringTheSearchEndsTheProgram()
 {
-    QFile file(dir_.filePath(QStringLiteral("TavimorkAVRMODavr.bin")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(RandomImage(100));
-    file.close();
+    QCOMPARE(WriteImage(100).size(), 100);
     QString error;
     QVERIFY2(devsim_.Start(QStringLiteral(MODBURN_DEVSIM_PATH), {QStringLiteral("--silent-search"),
                                                                 QStringLiteral("1000000")},
@@ -160,19 +177,10 @@ void WindowRunTest::lateReplyToOnePageStillEndsProgrammed()
     // Page 7's first frame is answered 3 ms after its time-out, when the page
     // has gone again; the device takes 3 ms a page. Judged one reply behind,
     // every later page would be misread and the lock bytes with them.
-    const QByteArray image = RandomImage(8192);
-    QFile file(dir_.filePath(QStringLiteral("TavimorkAVRMODavr.bin")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(image);
-    file.close();
-    const QString flashOut = dir_.filePath(QStringLiteral("flash.bin"));
-    QString error;
-    QVERIFY2(devsim_.Start(QStringLiteral(MODBURN_DEVSIM_PATH),
-                           {QStringLiteral("--late-page-reply"), QStringLiteral("7:5003"),
-                            QStringLiteral("--page-write-ms"), QStringLiteral("3"), QStringLiteral("--flash-out"),
-                            flashOut},
-                           &error),
-             qPrintable(error));
+    const QByteArray image = WriteImage(8192);
+    QCOMPARE(image.size(), 8192);
+    StartSimulator({QStringLiteral("--late-page-reply"), QStringLiteral("7:5003"), QStringLiteral("--page-write-ms"),
+                    QStringLiteral("3")});
 
     Form1 form;
     form.show();
@@ -181,9 +189,7 @@ void WindowRunTest::lateReplyToOnePageStillEndsProgrammed()
     QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Run")), Qt::LeftButton);
 
     QCOMPARE(form.StatusText(), Good);
-    QFile flash(flashOut);
-    QVERIFY(flash.open(QIODevice::ReadOnly));
-    QVERIFY(flash.readAll() == image);
+    QVERIFY(FlashHolds(image));
 }
 
 QTEST_MAIN(WindowRunTest)

@@ -167,6 +167,13 @@ void RunPropertyTest::verdictMatchesTheDevice()
             fail(e.what());  // the fake event queue's verdict on a wait that never ends
             return;
         }
+        // Every wait ends within its bound: the settling and connect waits,
+        // then per frame its time-out and the two time-outs its owed replies may take.
+        constexpr std::int64_t OpeningMs = 2 * 5000 + 5000;
+        constexpr std::int64_t PerFrameMs = 3 * 5000;
+        constexpr std::int64_t LockWaitsMs = 2 * 5000;
+        if (rig.clock.Now() > OpeningMs + PerFrameMs * rig.line.framesCarried + LockWaitsMs)
+            return fail("a wait went past its bound");
         const DeviceSide device = Judge(rig, schedule);
         const run::Outcome& outcome = rig.run.LastOutcome();
         const bool saysProgrammed = rig.window.text.startsWith(QStringLiteral("       模块编程完毕!"));

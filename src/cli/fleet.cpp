@@ -126,8 +126,19 @@ void Fleet::Start(std::optional<double> giveUpAfterS)
     for (const Device& device : devices_)
         labels << device.target.label;
     reporter_.Begin(labels);
-    for (Device& device : devices_)
-        device.thread->start();
+    for (std::size_t i = 0; i < devices_.size(); ++i) {
+        devices_[i].thread->start();
+        // A thread the system would not make never reports; its end is said here.
+        if (!devices_[i].thread->isRunning() && !devices_[i].thread->isFinished()) {
+            Event end;
+            end.kind = EventKind::End;
+            end.device = devices_[i].target.label;
+            end.verdict = Verdict::Error;
+            end.message = QStringLiteral("no thread could be started for this device");
+            QMetaObject::invokeMethod(
+                this, [this, i, end] { OnEvent(i, end); }, Qt::QueuedConnection);
+        }
+    }
     if (giveUpAfterS) {
         giveUp_.setTimerType(Qt::PreciseTimer);
         giveUp_.start(static_cast<int>(std::min(std::ceil(*giveUpAfterS * 1000.0), 2e9)));

@@ -172,8 +172,10 @@ void ApplyPositionals(CommandLine& line, const QStringList& positionals)
         if (positionals.size() != 4)
             throw Failure{QStringLiteral("font-download takes ADDRESS[:PORT] NAME FIRST_PAGE LAST_PAGE")};
         line.devices.push_back(device(positionals[0]));
-        line.fontName = TrimBlanks(positionals[1]);
-        if (line.fontName.isEmpty())
+        // As given: the download trims it for the file name, but matches a
+        // library's captions on the exact name, as the window's caller would.
+        line.fontName = positionals[1];
+        if (TrimBlanks(line.fontName).isEmpty())
             throw Failure{QStringLiteral("font-download: NAME is empty")};
         pages(positionals[2], positionals[3]);
         break;

@@ -34,7 +34,7 @@ struct CommandLine {
     int port = DefaultPort;              // --port N, for devices without their own
     std::optional<double> giveUpAfterS;  // --give-up-after S (program)
     std::vector<DeviceSpec> devices;     // one for the font operations
-    QString fontName;                    // font-download: NAME, the file is NAME.bin
+    QString fontName;                    // font-download: NAME as given; the file is NAME.bin, blanks trimmed
     std::int32_t checksum = 0;           // font-check
     std::int16_t firstPage = 0;
     std::int16_t lastPage = 0;

@@ -277,8 +277,8 @@ void CliOptionsTest::commandLine_data()
     QTest::newRow("-- ends the options") << QStringList{"program", "--", dev} << "program 127.0.0.1:4001";
     QTest::newRow("font-download") << QStringList{"font-download", "127.0.0.1:4002", "Hzk16s", "0", "100"}
                                    << "font-download 127.0.0.1:4002 name=Hzk16s pages=0..100";
-    QTest::newRow("font-download trims the name") << QStringList{"font-download", dev, " Hzk16s ", "5", "5"}
-                                                  << "font-download 127.0.0.1:4001 name=Hzk16s pages=5..5";
+    QTest::newRow("font-download keeps the name as given") << QStringList{"font-download", dev, " Hzk16s ", "5", "5"}
+                                                           << "font-download 127.0.0.1:4001 name= Hzk16s  pages=5..5";
     QTest::newRow("font-check with a negative sum")
         << QStringList{"font-check", "--json", "--port", "9", dev, "-5", "0", "32767"}
         << "font-check json 127.0.0.1:9 sum=-5 pages=0..32767";

@@ -130,11 +130,18 @@ int FontOperation(const CommandLine& line, const Target& target)
     QElapsedTimer clock;
     clock.start();
     bool interrupted = false;
+    std::optional<int> lastPage;
+    // A stop that came from a signal is said as such, with how far it got.
+    const auto relabel = [&](Event& event) {
+        if (event.kind != EventKind::End || !interrupted || event.verdict != Verdict::Stopped)
+            return;
+        event.verdict = Verdict::Interrupted;
+        event.message = lastPage ? QStringLiteral("last page: %1").arg(*lastPage) : QStringLiteral("before any page");
+    };
     const auto sink = [&](Event event) {
-        if (event.kind == EventKind::End && interrupted && event.verdict == Verdict::Stopped) {
-            event.verdict = Verdict::Interrupted;
-            event.message = QStringLiteral("interrupted");
-        }
+        if (event.kind == EventKind::Progress)
+            lastPage = event.page;
+        relabel(event);
         reporter->OnEvent(event);
     };
     FontSession session({tcp, udp, timer1, timer4, events, files, [&clock] { return clock.elapsed(); }}, target, sink);
@@ -151,9 +158,9 @@ int FontOperation(const CommandLine& line, const Target& target)
     redraw.start(RedrawMs);
 
     reporter->Begin({target.label});
-    const Event end = line.command == Command::FontDownload
-                          ? session.Download(line.fontName, line.firstPage, line.lastPage)
-                          : session.Check(line.checksum, line.firstPage, line.lastPage);
+    Event end = line.command == Command::FontDownload ? session.Download(line.fontName, line.firstPage, line.lastPage)
+                                                      : session.Check(line.checksum, line.firstPage, line.lastPage);
+    relabel(end);
     Event summary = end;
     summary.kind = EventKind::Summary;
     summary.elapsedMs = clock.elapsed();

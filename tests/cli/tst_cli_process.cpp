@@ -261,22 +261,43 @@ void CliProcessTest::fleet()
 void CliProcessTest::signalEndsEveryRunWithinASecond_data()
 {
     QTest::addColumn<int>("signal");
-    QTest::newRow("SIGINT") << int{SIGINT};
-    QTest::newRow("SIGTERM") << int{SIGTERM};
+    QTest::addColumn<bool>("font");  // a font download on the main thread, else two silent runs
+    QTest::newRow("SIGINT, two silent devices") << int{SIGINT} << false;
+    QTest::newRow("SIGTERM, two silent devices") << int{SIGTERM} << false;
+    QTest::newRow("SIGINT, a font download") << int{SIGINT} << true;
 }
 
 void CliProcessTest::signalEndsEveryRunWithinASecond()
 {
     QFETCH(int, signal);
-    const Device silent = StartDevice(QStringLiteral("silent"), 0);
-    const Device other = StartDevice(QStringLiteral("silent"), 1);
+    QFETCH(bool, font);
+    QStringList args;
+    QByteArray busy;  // once stdout holds it `count` times, every run is under way
+    int count = 0;
+    modburn::devsim::Launcher slow;
+    if (font) {
+        QString error;
+        QVERIFY2(slow.Start(Devsim, {QStringLiteral("--realistic")}, &error), qPrintable(error));
+        QFile library(dir_.filePath(QStringLiteral("Hzk16s.bin")));
+        QVERIFY(library.open(QIODevice::WriteOnly));
+        library.write(QByteArray(256 * 2000, '\x5A'));
+        library.close();
+        args << QStringLiteral("font-download") << QStringLiteral("127.0.0.1:%1").arg(slow.Port())
+             << QStringLiteral("Hzk16s") << QStringLiteral("0") << QStringLiteral("1999");
+        busy = " page ";
+        count = 2;
+    } else {
+        args << QStringLiteral("program") << StartDevice(QStringLiteral("silent"), 0).label
+             << StartDevice(QStringLiteral("silent"), 1).label;
+        busy = QStringLiteral(" 系统查找设备!").toUtf8();
+        count = 2;
+    }
     QProcess process;
     process.setWorkingDirectory(dir_.path());
-    process.start(Cli, {QStringLiteral("program"), silent.label, other.label});
+    process.start(Cli, args);
     QVERIFY(process.waitForStarted(WaitMs));
-    // Both are in the search loop once both have said so.
     QByteArray out;
-    while (out.count(QStringLiteral(" 系统查找设备!").toUtf8()) < 2) {
+    while (out.count(busy) < count) {
         QVERIFY2(process.waitForReadyRead(WaitMs), out.constData());
         out += process.readAllStandardOutput();
     }
@@ -289,7 +310,7 @@ void CliProcessTest::signalEndsEveryRunWithinASecond()
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 130);
     out += process.readAllStandardOutput();
-    QCOMPARE(out.count("interrupted: last step: searching"), 2);
+    QCOMPARE(out.count(font ? "interrupted: last page: " : "interrupted: last step: searching"), font ? 1 : 2);
     QVERIFY(out.contains("DEVICE"));
 }
 

@@ -144,10 +144,10 @@ void ApplyPositionals(CommandLine& line, const QStringList& positionals)
 {
     const auto device = [&line](const QString& text) {
         QString error;
-        const auto spec = ParseDeviceText(text, line.port, &error);
-        if (!spec)
+        const auto entry = ParseDeviceText(text, line.port, &error);
+        if (!entry)
             throw Failure{error};
-        return *spec;
+        return *entry;
     };
     const auto pages = [&line](const QString& first, const QString& last) {
         line.firstPage = Page(QStringLiteral("FIRST_PAGE"), first);
@@ -199,7 +199,7 @@ void ApplyPositionals(CommandLine& line, const QStringList& positionals)
 
 }  // namespace
 
-QString DeviceSpec::Label() const
+QString DeviceEntry::Label() const
 {
     const QString shown = host.contains(u':') ? QStringLiteral("[%1]").arg(host) : host;
     return shown + u':' + QString::number(port);
@@ -250,9 +250,9 @@ std::optional<double> ParseSecondsText(const QString& text)
     return seconds;
 }
 
-std::optional<DeviceSpec> ParseDeviceText(const QString& text, int defaultPort, QString* error)
+std::optional<DeviceEntry> ParseDeviceText(const QString& text, int defaultPort, QString* error)
 {
-    const auto fail = [&](const QString& why) -> std::optional<DeviceSpec> {
+    const auto fail = [&](const QString& why) -> std::optional<DeviceEntry> {
         *error = QStringLiteral("device %1: %2").arg(Quote(text), why);
         return std::nullopt;
     };
@@ -288,14 +288,14 @@ std::optional<DeviceSpec> ParseDeviceText(const QString& text, int defaultPort, 
             return fail(QStringLiteral("not an IPv4 address or host name"));
     }
 
-    DeviceSpec spec{host, defaultPort};
+    DeviceEntry entry{host, defaultPort};
     if (portText) {
         const auto port = ParsePortText(*portText);
         if (!port)
             return fail(QStringLiteral("port %1 is not a number from 1 to 65535").arg(Quote(*portText)));
-        spec.port = *port;
+        entry.port = *port;
     }
-    return spec;
+    return entry;
 }
 
 ParseResult ParseCommandLine(const QStringList& args)

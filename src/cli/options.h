@@ -20,7 +20,7 @@ inline constexpr int MaxDevices = 256;
 enum class Command { Help, Version, Program, FontDownload, FontCheck };
 
 // A device as written on the command line, before its host is resolved.
-struct DeviceSpec {
+struct DeviceEntry {
     QString host;  // an IPv4 or IPv6 address, or a host name (IPv6 without brackets)
     int port = DefaultPort;
     // How reports name the device: host:port, [v6]:port for IPv6.
@@ -33,7 +33,7 @@ struct CommandLine {
     std::optional<QString> image;        // --image FILE (program)
     int port = DefaultPort;              // --port N, for devices without their own
     std::optional<double> giveUpAfterS;  // --give-up-after S (program)
-    std::vector<DeviceSpec> devices;     // one for the font operations
+    std::vector<DeviceEntry> devices;    // one for the font operations
     QString fontName;                    // font-download: NAME as given; the file is NAME.bin, blanks trimmed
     std::int32_t checksum = 0;           // font-check
     std::int16_t firstPage = 0;
@@ -55,7 +55,7 @@ std::optional<std::int16_t> ParsePageText(const QString& text);      // 0..32767
 std::optional<std::int32_t> ParseChecksumText(const QString& text);  // signed 32-bit decimal
 std::optional<double> ParseSecondsText(const QString& text);         // > 0, decimal, e.g. 2.5
 // ADDRESS[:PORT], [v6]:PORT, or a bare IPv6 address; `error` says what is wrong.
-std::optional<DeviceSpec> ParseDeviceText(const QString& text, int defaultPort, QString* error);
+std::optional<DeviceEntry> ParseDeviceText(const QString& text, int defaultPort, QString* error);
 
 QString HelpText();
 QString VersionText();

@@ -15,7 +15,7 @@ namespace modburn::cli {
 
 // One device to work on: how reports name it and where its link goes.
 struct Target {
-    QString label;    // as DeviceSpec::Label(): the host as written, and the port
+    QString label;    // as DeviceEntry::Label(): the host as written, and the port
     QString address;  // an address literal, so the link itself never looks a name up
     int port = DefaultPort;
 };
@@ -34,6 +34,6 @@ struct Targets {
 
 // Resolves every device; a name that does not resolve, or two entries for the
 // same address and port, is an error.
-Targets ResolveDevices(const std::vector<DeviceSpec>& devices, const Resolver& resolve);
+Targets ResolveDevices(const std::vector<DeviceEntry>& devices, const Resolver& resolve);
 
 }  // namespace modburn::cli

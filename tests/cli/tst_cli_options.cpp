@@ -41,7 +41,7 @@ QString Digest(const CommandLine& line)
     if (line.giveUpAfterS)
         out += QStringLiteral(" give-up=") + QString::number(*line.giveUpAfterS);
     QStringList devices;
-    for (const DeviceSpec& device : line.devices)
+    for (const DeviceEntry& device : line.devices)
         devices << device.Label();
     out += u' ' + devices.join(u',');
     if (line.command == Command::FontDownload)
@@ -244,17 +244,17 @@ void CliOptionsTest::deviceText()
     QFETCH(int, port);
     QFETCH(QString, label);
     QString error;
-    const auto spec = ParseDeviceText(text, DefaultPort, &error);
+    const auto entry = ParseDeviceText(text, DefaultPort, &error);
     if (host.isEmpty()) {
-        QVERIFY(!spec);
+        QVERIFY(!entry);
         QVERIFY(error.startsWith(QStringLiteral("device '")));
         QVERIFY2(error.size() < 200, qPrintable(error));  // long input is only quoted in part
         return;
     }
-    QVERIFY2(spec, qPrintable(error));
-    QCOMPARE(spec->host, host);
-    QCOMPARE(spec->port, port);
-    QCOMPARE(spec->Label(), label);
+    QVERIFY2(entry, qPrintable(error));
+    QCOMPARE(entry->host, host);
+    QCOMPARE(entry->port, port);
+    QCOMPARE(entry->Label(), label);
 }
 
 void CliOptionsTest::commandLine_data()
@@ -353,12 +353,12 @@ void CliOptionsTest::resolveDevices()
 {
     QFETCH(QStringList, devices);
     QFETCH(QString, expected);
-    std::vector<DeviceSpec> specs;
+    std::vector<DeviceEntry> entries;
     for (const QString& text : devices) {
         QString error;
-        const auto spec = ParseDeviceText(text, DefaultPort, &error);
-        QVERIFY2(spec, qPrintable(error));
-        specs.push_back(*spec);
+        const auto entry = ParseDeviceText(text, DefaultPort, &error);
+        QVERIFY2(entry, qPrintable(error));
+        entries.push_back(*entry);
     }
     // Names are looked up here, never on the network.
     const std::map<QString, QString> names{{QStringLiteral("press-1"), QStringLiteral("10.1.1.1")}};
@@ -372,7 +372,7 @@ void CliOptionsTest::resolveDevices()
             return host;
         return std::nullopt;
     };
-    const Targets result = ResolveDevices(specs, resolve);
+    const Targets result = ResolveDevices(entries, resolve);
     if (!result.error.isEmpty()) {
         QVERIFY2(result.error.startsWith(expected), qPrintable(result.error));
         return;

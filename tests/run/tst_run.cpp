@@ -103,7 +103,7 @@ struct BasicRig : FakeLinkParts {
     // Runs `action` once, the first time the status text becomes `text`.
     void OnStatus(const QString& text, std::function<void()> action)
     {
-        window.onStatus = [this, text, action, done = false](const QString& t) mutable {
+        window.onStatus = [text, action, done = false](const QString& t) mutable {
             if (!done && t == text) {
                 done = true;
                 action();

@@ -3,7 +3,7 @@
 // open descriptors stay flat, and each fault's verdicts against the expected one.
 //
 // Usage: soak [runs] [--every N]   (default 500 runs, about an hour)
-//        soak --quick              (20 runs, every fault at least once, about 3 minutes)
+//        soak --quick              (20 runs, every fault at least once, about 2.5 minutes)
 
 #include "launcher.h"
 #include "ui/form1.h"

@@ -52,7 +52,9 @@ int main(int argc, char* argv[])
     for (int i = 0; i < RoundTrips; ++i) {
         QElapsedTimer t;
         t.start();
-        if (link.Exchange([&](frame::SendBuffer& SendBuf, std::uint8_t&) { return frame::BuildShortFrame(SendBuf, frame::CmdSearch); }, frame::ShortReply) != Reply::Answered) {
+        if (link.Exchange([&](frame::SendBuffer& SendBuf,
+                              std::uint8_t&) { return frame::BuildShortFrame(SendBuf, frame::CmdSearch); },
+                          frame::ShortReply) != Reply::Answered) {
             std::fprintf(stderr, "search frame %d timed out\n", i);
             return 1;
         }
@@ -66,11 +68,15 @@ int main(int argc, char* argv[])
     QElapsedTimer whole;
     whole.start();
     const double cpuBefore = CpuMs();
-    link.Exchange([&](frame::SendBuffer& SendBuf, std::uint8_t&) { return frame::BuildShortFrame(SendBuf, frame::CmdErase); }, frame::ShortReply);
+    link.Exchange(
+        [&](frame::SendBuffer& SendBuf, std::uint8_t&) { return frame::BuildShortFrame(SendBuf, frame::CmdErase); },
+        frame::ShortReply);
     std::array<std::uint8_t, frame::ModulePageSize> data{};
     for (int page = 0; page < frame::ModulePages; ++page) {
         data.fill(static_cast<std::uint8_t>(page));
-        if (link.Exchange([&](frame::SendBuffer& SendBuf, std::uint8_t& FrameXor) { return frame::BuildPageFrame(SendBuf, FrameXor, page, data); }, frame::PageReply) != Reply::Answered ||
+        if (link.Exchange([&](frame::SendBuffer& SendBuf,
+                              std::uint8_t& FrameXor) { return frame::BuildPageFrame(SendBuf, FrameXor, page, data); },
+                          frame::PageReply) != Reply::Answered ||
             !frame::PageAccepted(link.RecBuf()[0])) {
             std::fprintf(stderr, "page %d not accepted\n", page);
             return 1;

@@ -18,11 +18,11 @@ namespace modburn::fontlib {
 
 // A font library that the window follows on one of its option buttons.
 struct Library {
-    QString name;           // the library name a caller passes, compared exactly
-    QString option;         // objectName of the option button
-    QString loading;        // caption prefix while pages go out, before the dots
-    QString done;           // caption once every page is sent, and before "   校验成功"
-    QString doneThenFailed; // caption before "   校验失败" (one library has a blank less)
+    QString name;            // the library name a caller passes, compared exactly
+    QString option;          // objectName of the option button
+    QString loading;         // caption prefix while pages go out, before the dots
+    QString done;            // caption once every page is sent, and before "   校验成功"
+    QString doneThenFailed;  // caption before "   校验失败" (one library has a blank less)
 };
 
 const std::array<Library, 4>& Libraries();

@@ -102,8 +102,8 @@ int BuildFontPageFrame(SendBuffer& SendBuf, std::uint8_t& FrameXor, std::int16_t
     return w.Length();
 }
 
-int BuildCheckFrame(SendBuffer& SendBuf, std::uint8_t& FrameXor, char qualifier,
-                    std::int16_t sPage, std::int16_t ePage, std::uint32_t checksum)
+int BuildCheckFrame(SendBuffer& SendBuf, std::uint8_t& FrameXor, char qualifier, std::int16_t sPage, std::int16_t ePage,
+                    std::uint32_t checksum)
 {
     FrameXor = 0;
     Writer w(SendBuf, &FrameXor);

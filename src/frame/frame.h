@@ -28,8 +28,8 @@ inline constexpr char CmdErase = 'E';
 inline constexpr char CmdWrite = 'W';
 inline constexpr char CmdCheck = 'C';
 inline constexpr char QualModule = 'Q';
-inline constexpr char QualFont = 'P';       // font page write, download check
-inline constexpr char QualChecksum = 'Z';   // checksum check against a given sum
+inline constexpr char QualFont = 'P';      // font page write, download check
+inline constexpr char QualChecksum = 'Z';  // checksum check against a given sum
 
 inline constexpr int ShortFrameLen = 5;
 inline constexpr int PageFrameLen = 136;
@@ -72,8 +72,8 @@ int BuildFontPageFrame(SendBuffer& SendBuf, std::uint8_t& FrameXor, std::int16_t
                        std::span<const std::uint8_t, FontPageSize> data);
 
 // Download check ('P') or checksum check ('Z') of pages sPage..ePage.
-int BuildCheckFrame(SendBuffer& SendBuf, std::uint8_t& FrameXor, char qualifier,
-                    std::int16_t sPage, std::int16_t ePage, std::uint32_t checksum);
+int BuildCheckFrame(SendBuffer& SendBuf, std::uint8_t& FrameXor, char qualifier, std::int16_t sPage, std::int16_t ePage,
+                    std::uint32_t checksum);
 
 // Reply rules.
 bool PageAccepted(std::uint8_t reply);

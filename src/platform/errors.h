@@ -31,8 +31,9 @@ enum Number : int {
 
 class RuntimeError : public std::runtime_error {
 public:
-    RuntimeError(err::Number number, const std::string& description)
-        : std::runtime_error(description), number_(number) {}
+    RuntimeError(err::Number number, const std::string& description) : std::runtime_error(description), number_(number)
+    {
+    }
 
     err::Number Number() const noexcept { return number_; }
 

@@ -70,8 +70,8 @@ QString LocksGood(const std::array<std::uint8_t, 3>& locks)
 
 QString LocksBad(const std::array<std::uint8_t, 3>& locks)
 {
-    return QStringLiteral("       模块编程出错!") + CrLf + Blanks(8) + QStringLiteral("Lock1:") + Lock(locks[0]) + CrLf +
-           Blanks(8) + QStringLiteral("Lock2:") + Lock(locks[1]) + CrLf + Blanks(8) + QStringLiteral("Lock3:") +
+    return QStringLiteral("       模块编程出错!") + CrLf + Blanks(8) + QStringLiteral("Lock1:") + Lock(locks[0]) +
+           CrLf + Blanks(8) + QStringLiteral("Lock2:") + Lock(locks[1]) + CrLf + Blanks(8) + QStringLiteral("Lock3:") +
            Lock(locks[2]);
 }
 

@@ -95,9 +95,9 @@ private:
     enum class OnExit { Ignore, End, Unload };
     // How one of the short-frame phases repeats its frame until answered.
     struct Resend {
-        bool clearSerial;                        // empty the serial input before each frame
-        OnExit atTop;                            // yield and test Exit before each frame (not when Ignore)
-        OnExit afterTimeOut;                     // test Exit after each silent wait
+        bool clearSerial;                         // empty the serial input before each frame
+        OnExit atTop;                             // yield and test Exit before each frame (not when Ignore)
+        OnExit afterTimeOut;                      // test Exit after each silent wait
         const QString* timeOutMessage = nullptr;  // shown after each silent wait
     };
 

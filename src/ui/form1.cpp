@@ -52,10 +52,17 @@ W* Place(QWidget* container, const char* name, const QRect& geometry, Args&&... 
 void SetCheckValue(QCheckBox* box, int value)
 {
     switch (value) {
-    case 0: box->setCheckState(Qt::Unchecked); break;
-    case 1: box->setCheckState(Qt::Checked); break;
-    case 2: box->setCheckState(Qt::PartiallyChecked); break;
-    default: throw RuntimeError(err::InvalidPropertyValue, "Invalid property value");
+    case 0:
+        box->setCheckState(Qt::Unchecked);
+        break;
+    case 1:
+        box->setCheckState(Qt::Checked);
+        break;
+    case 2:
+        box->setCheckState(Qt::PartiallyChecked);
+        break;
+    default:
+        throw RuntimeError(err::InvalidPropertyValue, "Invalid property value");
     }
 }
 
@@ -66,8 +73,7 @@ constexpr int SettingTextGap = 4;
 
 }  // namespace
 
-Form1::Form1(QWidget* parent)
-    : QWidget(parent), link_(TcpWinsock_, udpWinsock_, Timer1_, Timer4_, events_)
+Form1::Form1(QWidget* parent) : QWidget(parent), link_(TcpWinsock_, udpWinsock_, Timer1_, Timer4_, events_)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("modburn"));
@@ -110,7 +116,8 @@ void Form1::CreateControls()
     }
 
     Frame1_ = Place<QGroupBox>(this, "Frame1", Twips(120, 0, 4455, 3015));
-    PrintDevCheck_ = Place<QCheckBox>(Frame1_, "PrintDevCheck", Twips(120, 240, 3735, 255), QStringLiteral("打印驱动下载"));
+    PrintDevCheck_ =
+        Place<QCheckBox>(Frame1_, "PrintDevCheck", Twips(120, 240, 3735, 255), QStringLiteral("打印驱动下载"));
     PriProgressBar_ = Place<ProgressBarWidget>(Frame1_, "PriProgressBar", Twips(1680, 360, 2535, 255));
     priDownText_ = Place<StatusTextBox>(Frame1_, "priDownText", Twips(240, 1080, 2535, 735));
     HarWareCheck_ = Place<QCheckBox>(Frame1_, "HarWareCheck", Twips(120, 360, 2415, 255), QStringLiteral("硬件检测"));
@@ -159,11 +166,14 @@ void Form1::CreateControls()
 
 void Form1::SetTabOrder()
 {
+    // The designed order reads best as one list.
+    // clang-format off
     const std::array<QWidget*, 25> order{
         Frame1_, StatusBar1_, Run_, Frame2_, HarWareCheck_, DownHZCheck_, Frame3_, PrintDevCheck_,
         U17_, U23_, U14_, HZ12_, HZ24S_, HZ16_, HZ24ST_, HardProgressBar_, HZProgressBar_,
         PriProgressBar_, priDownText_, Mega8_, Command1_, HzCheck_, U21_, IPaddr_, Port_,
     };
+    // clang-format on
     // Frames, progress bars and the status bar take no focus and setTabOrder
     // ignores them, so the chain links the controls that can take it.
     QWidget* previous = nullptr;

@@ -16,7 +16,9 @@ namespace modburn {
 class WindowRules {
 public:
     WindowRules(Link& link, ISerialPort& MSComm1, IStatusBar& StatusBar1)
-        : link_(link), MSComm1_(MSComm1), StatusBar1_(StatusBar1) {}
+        : link_(link), MSComm1_(MSComm1), StatusBar1_(StatusBar1)
+    {
+    }
 
     // The link's part of the load defaults: runs allowed, sockets set up,
     // both timers running.

@@ -111,7 +111,8 @@ void FakeSocket::Connect()
 void FakeSocket::SendData(const std::array<std::uint8_t, 1>& data)
 {
     if (state_ != sock::Connected)
-        throw RuntimeError(err::SocketBadState, "Wrong protocol or connection state for the requested transaction or request");
+        throw RuntimeError(err::SocketBadState,
+                           "Wrong protocol or connection state for the requested transaction or request");
     ++sendCalls;
     sent.push_back(data[0]);
     if (onByteSent)

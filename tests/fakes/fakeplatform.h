@@ -95,7 +95,7 @@ public:
     bool acceptConnect = true;
     std::int64_t connectDelayMs = 1;
 
-    std::vector<std::uint8_t> sent;   // every byte the link sent, in order
+    std::vector<std::uint8_t> sent;  // every byte the link sent, in order
     int sendCalls = 0;
     int closeCalls = 0;
     int connectCalls = 0;
@@ -124,8 +124,8 @@ public:
     int InBufferCount() const override { return 0; }
     void SetInBufferCount(int count) override;
 
-    err::Number failOpenWith = err::None;        // error number raised by the next PortOpen write
-    err::Number failClearWith = err::None;       // error number raised by the next InBufferCount write
+    err::Number failOpenWith = err::None;   // error number raised by the next PortOpen write
+    err::Number failClearWith = err::None;  // error number raised by the next InBufferCount write
     bool open_ = false;
     int closeCalls = 0;
     int clearCalls = 0;
@@ -139,7 +139,11 @@ public:
     QString PanelText(int panel) const override { return texts_.at(panel - FirstPanel); }
     void SetPanelText(int panel, const QString& text) override { texts_[panel - FirstPanel] = text; }
     void SetPanelClickHandler(std::function<void(int)> handler) override { onClick_ = std::move(handler); }
-    void Click(int panel) { if (onClick_) onClick_(panel); }
+    void Click(int panel)
+    {
+        if (onClick_)
+            onClick_(panel);
+    }
 
 private:
     QStringList texts_;
@@ -153,7 +157,11 @@ public:
     float Max() const override { return max_; }
     void SetMax(float value) override { max_ = value; }
     float Value() const override { return value_; }
-    void SetValue(float value) override { value_ = value; history.push_back(value); }
+    void SetValue(float value) override
+    {
+        value_ = value;
+        history.push_back(value);
+    }
 
     std::vector<float> history;
 

@@ -18,11 +18,11 @@ namespace modburn::fake {
 
 // Chances, per frame, of what can go wrong on the way. All zero: a clean line.
 struct LineFaults {
-    double frameLost = 0;    // the device never gets the frame
-    double replyLost = 0;    // the device answers, the answer never arrives
-    double replyLate = 0;    // the answer comes after the frame's time-out, up to twice it
-    double replySlow = 0;    // the answer comes after some delay within the time-out
-    double replySplit = 0;   // the answer arrives a byte at a time
+    double frameLost = 0;           // the device never gets the frame
+    double replyLost = 0;           // the device answers, the answer never arrives
+    double replyLate = 0;           // the answer comes after the frame's time-out, up to twice it
+    double replySlow = 0;           // the answer comes after some delay within the time-out
+    double replySplit = 0;          // the answer arrives a byte at a time
     double garbageAtConnect = 0;    // random bytes arrive as the link comes up, before any frame
     double garbageInHandshake = 0;  // random bytes arrive just after the first frame, before its answer
 };

@@ -18,7 +18,10 @@ public:
     std::int64_t Now() const { return now_; }
 
     EventId Schedule(std::int64_t at, std::function<void()> action);
-    EventId After(std::int64_t delayMs, std::function<void()> action) { return Schedule(now_ + delayMs, std::move(action)); }
+    EventId After(std::int64_t delayMs, std::function<void()> action)
+    {
+        return Schedule(now_ + delayMs, std::move(action));
+    }
     // Runs at the next RunDue rather than in the one now running, as a zero
     // timer of a real event loop fires once per pass.
     EventId NextPass(std::function<void()> action);

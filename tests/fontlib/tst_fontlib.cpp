@@ -222,6 +222,8 @@ void FontLibTest::onlyTheRangeIsRead()
 
 void FontLibTest::captionsFollowTheLibrary_data()
 {
+    // QTest rows read best as written, one to a line.
+    // clang-format off
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("option");
     QTest::addColumn<QString>("loading");
@@ -231,6 +233,7 @@ void FontLibTest::captionsFollowTheLibrary_data()
     QTest::newRow("Hzk16s") << "Hzk16s" << "HZ16" << "HZ16S     下载中 " << "HZ16S     下载完成";
     QTest::newRow("Hzk24s") << "Hzk24s" << "HZ24S" << "HZ24S     下载中 " << "HZ24S     下载完成";
     QTest::newRow("Hzk24st") << "Hzk24st" << "HZ24ST" << "HZ24ST    下载中 " << "HZ24ST    下载完成";
+    // clang-format on
 }
 
 void FontLibTest::captionsFollowTheLibrary()
@@ -244,9 +247,8 @@ void FontLibTest::captionsFollowTheLibrary()
     rig.files.Put(name + QStringLiteral(".bin"), Pattern(4 * 256));
     QVERIFY(rig.font.DownChar(name, 20, 23));
 
-    const Captions expected{{option, loading + "."},  {option, loading + "."},
-                            {option, loading + ".."}, {option, loading + ".."},
-                            {option, done},           {option, done + "   校验成功"}};
+    const Captions expected{{option, loading + "."},  {option, loading + "."}, {option, loading + ".."},
+                            {option, loading + ".."}, {option, done},          {option, done + "   校验成功"}};
     QCOMPARE(rig.window.captions, expected);
     QCOMPARE(rig.HZProgressBar.history, (std::vector<float>{0.0f, 100.0f / 3, 200.0f / 3, 100.0f}));
 }
@@ -262,12 +264,15 @@ void FontLibTest::dotsCycleWithoutTheSeventh()
 
 void FontLibTest::otherNamesChangeNoCaption_data()
 {
+    // QTest rows read best as written, one to a line.
+    // clang-format off
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("file");
 
     QTest::newRow("blanks around Hzk12") << " Hzk12 " << "Hzk12.bin";
     QTest::newRow("lower case") << "hzk12" << "hzk12.bin";
     QTest::newRow("own library") << "MyFont" << "MyFont.bin";
+    // clang-format on
 }
 
 void FontLibTest::otherNamesChangeNoCaption()
@@ -296,6 +301,8 @@ void FontLibTest::onePageFillsTheBar()
 
 void FontLibTest::failedCheckKeepsThePortOpen_data()
 {
+    // QTest rows read best as written, one to a line.
+    // clang-format off
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<bool>("lowerCase");
@@ -303,6 +310,7 @@ void FontLibTest::failedCheckKeepsThePortOpen_data()
     QTest::newRow("Hzk16s, corrupted page") << "Hzk16s" << "HZ16S    下载完成   校验失败" << false;
     QTest::newRow("Hzk24s, corrupted page") << "Hzk24s" << "HZ24S     下载完成   校验失败" << false;
     QTest::newRow("Hzk12, lower-case digits") << "Hzk12" << "HZ12S     下载完成   校验失败" << true;
+    // clang-format on
 }
 
 void FontLibTest::failedCheckKeepsThePortOpen()

@@ -3,9 +3,9 @@
 // every page of the range as the file has it and the sums agree. A failing
 // schedule prints its seed; `--seed S` replays it, `--count N` searches longer.
 
-#include "faultyline.h"
 #include "fakelink.h"
 #include "fakeplatform.h"
+#include "faultyline.h"
 #include "schedules.h"
 
 #include "fontlib/fontlib.h"

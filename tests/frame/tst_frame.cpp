@@ -144,6 +144,8 @@ void FrameTest::pageFrameLayout()
 
 void FrameTest::fontPageFrame_data()
 {
+    // QTest rows read best as written, one to a line.
+    // clang-format off
     QTest::addColumn<int>("page");
     QTest::addColumn<int>("pattern");  // -1: bytes 0..255; otherwise first byte, rest 0 or all the same
     QTest::addColumn<QByteArray>("head");
@@ -152,6 +154,7 @@ void FrameTest::fontPageFrame_data()
     QTest::newRow("page 300, first byte 0x0A") << 300 << 0x0A << QByteArray("\x02" "aWP012C" "0A00") << QByteArray("0067\x03");
     QTest::newRow("page -1 as FFFF, all 0xFF") << -1 << 0xFF << QByteArray("\x02" "aWPFFFF" "FFFF") << QByteArray("FF66\x03");
     QTest::newRow("page 32767, bytes 0..255") << 32767 << -1 << QByteArray("\x02" "aWP7FFF" "0001") << QByteArray("FF17\x03");
+    // clang-format on
 }
 
 void FrameTest::fontPageFrame()
@@ -179,6 +182,8 @@ void FrameTest::fontPageFrame()
 
 void FrameTest::checkFrame_data()
 {
+    // QTest rows read best as written, one to a line.
+    // clang-format off
     QTest::addColumn<char>("qualifier");
     QTest::addColumn<int>("sPage");
     QTest::addColumn<int>("ePage");
@@ -194,6 +199,7 @@ void FrameTest::checkFrame_data()
         << QualFont << 10 << 11 << 0xA2F0u << QByteArray("\x02" "aCP000A000B0000A2F074\x03");
     QTest::newRow("negative first page as FFFF")
         << QualFont << -1 << 32767 << 0xFFFFFFFFu << QByteArray("\x02" "aCPFFFF7FFFFFFFFFFF03\x03");
+    // clang-format on
 }
 
 void FrameTest::checkFrame()

@@ -1,10 +1,10 @@
 // The link on fake platform parts and a virtual clock: the exchange, the
 // waits and their time-outs, the open sequence and the window closing.
 
+#include "errorof.h"
 #include "fakedevice.h"
 #include "fakelink.h"
 #include "fakeplatform.h"
-#include "errorof.h"
 
 #include "link/link.h"
 #include "platform/errors.h"
@@ -18,7 +18,6 @@ namespace {
 
 // A window's worth of link parts on a virtual clock, loaded at time 0.
 struct Rig : FakeLinkParts {
-
     Rig()
     {
         link.SetUpSockets();
@@ -60,7 +59,6 @@ frame::ReplyRule Wait(int OverTimeX, int RecCommLen)
 {
     return {static_cast<std::int16_t>(RecCommLen), static_cast<std::int16_t>(OverTimeX)};
 }
-
 
 }  // namespace
 
@@ -438,9 +436,10 @@ void LinkTest::exchangesWithTheSimulatedDevice()
     Reply timedOut = Reply::TimedOut;
     while (timedOut != Reply::Answered) {
         ++attempts;
-        timedOut = rig.link.Exchange(
-            [](frame::SendBuffer& SendBuf, std::uint8_t&) { return frame::BuildShortFrame(SendBuf, frame::CmdBurnEnable); },
-            frame::ShortReply);
+        timedOut =
+            rig.link.Exchange([](frame::SendBuffer& SendBuf,
+                                 std::uint8_t&) { return frame::BuildShortFrame(SendBuf, frame::CmdBurnEnable); },
+                              frame::ShortReply);
     }
     QCOMPARE(attempts, 3);
     QCOMPARE(rig.clock.Now() - start, 1000);

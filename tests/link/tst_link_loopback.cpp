@@ -55,7 +55,10 @@ void LinkLoopbackTest::exchangesEveryFrameWithTheSimulator()
     QCOMPARE(tcp.State(), sock::Connected);
 
     for (char command : {frame::CmdBurnEnable, frame::CmdSearch, frame::CmdBurnEnable, frame::CmdErase}) {
-        QCOMPARE(link.Exchange([&](frame::SendBuffer& SendBuf, std::uint8_t&) { return frame::BuildShortFrame(SendBuf, command); }, frame::ShortReply), Reply::Answered);
+        QCOMPARE(link.Exchange([&](frame::SendBuffer& SendBuf,
+                                   std::uint8_t&) { return frame::BuildShortFrame(SendBuf, command); },
+                               frame::ShortReply),
+                 Reply::Answered);
         QCOMPARE(link.RecCount(), std::int16_t(1));
     }
 
@@ -65,10 +68,16 @@ void LinkLoopbackTest::exchangesEveryFrameWithTheSimulator()
         first[j] = static_cast<std::uint8_t>(j);
         last[j] = static_cast<std::uint8_t>(0xFF - j);
     }
-    QCOMPARE(link.Exchange([&](frame::SendBuffer& SendBuf, std::uint8_t& FrameXor) { return frame::BuildPageFrame(SendBuf, FrameXor, 0, first); }, frame::PageReply), Reply::Answered);
+    QCOMPARE(link.Exchange([&](frame::SendBuffer& SendBuf,
+                               std::uint8_t& FrameXor) { return frame::BuildPageFrame(SendBuf, FrameXor, 0, first); },
+                           frame::PageReply),
+             Reply::Answered);
     QCOMPARE(int(link.RecBuf()[0]), int(frame::PageAcceptedByte));
 
-    QCOMPARE(link.Exchange([&](frame::SendBuffer& SendBuf, std::uint8_t& FrameXor) { return frame::BuildPageFrame(SendBuf, FrameXor, 127, last); }, frame::PageReply), Reply::Answered);
+    QCOMPARE(link.Exchange([&](frame::SendBuffer& SendBuf,
+                               std::uint8_t& FrameXor) { return frame::BuildPageFrame(SendBuf, FrameXor, 127, last); },
+                           frame::PageReply),
+             Reply::Answered);
     QCOMPARE(int(link.RecBuf()[0]), int(frame::PageAcceptedByte));
     // The lock bytes follow the last page's reply in a delivery of their own.
     QCOMPARE(link.AwaitReply(frame::LockReply), Reply::Answered);
@@ -86,14 +95,28 @@ void LinkLoopbackTest::exchangesEveryFrameWithTheSimulator()
 
     std::array<std::uint8_t, frame::FontPageSize> font{};
     font.fill(0x01);
-    QCOMPARE(link.Exchange([&](frame::SendBuffer& SendBuf, std::uint8_t& FrameXor) { return frame::BuildFontPageFrame(SendBuf, FrameXor, 300, font); }, frame::FontPageReply), Reply::Answered);
+    QCOMPARE(
+        link.Exchange([&](frame::SendBuffer& SendBuf,
+                          std::uint8_t& FrameXor) { return frame::BuildFontPageFrame(SendBuf, FrameXor, 300, font); },
+                      frame::FontPageReply),
+        Reply::Answered);
     QVERIFY(frame::FontPageAccepted(link.RecBuf()));
 
     for (char qualifier : {frame::QualFont, frame::QualChecksum}) {
-        QCOMPARE(link.Exchange([&](frame::SendBuffer& SendBuf, std::uint8_t& FrameXor) { return frame::BuildCheckFrame(SendBuf, FrameXor, qualifier, 300, 300, 256); }, frame::CheckReply), Reply::Answered);
+        QCOMPARE(link.Exchange(
+                     [&](frame::SendBuffer& SendBuf, std::uint8_t& FrameXor) {
+                         return frame::BuildCheckFrame(SendBuf, FrameXor, qualifier, 300, 300, 256);
+                     },
+                     frame::CheckReply),
+                 Reply::Answered);
         QVERIFY(frame::CheckReplyMatches(link.RecBuf(), link.SendBuf()));
     }
-    QCOMPARE(link.Exchange([&](frame::SendBuffer& SendBuf, std::uint8_t& FrameXor) { return frame::BuildCheckFrame(SendBuf, FrameXor, frame::QualChecksum, 300, 300, 257); }, frame::CheckReply), Reply::Answered);
+    QCOMPARE(link.Exchange(
+                 [&](frame::SendBuffer& SendBuf, std::uint8_t& FrameXor) {
+                     return frame::BuildCheckFrame(SendBuf, FrameXor, frame::QualChecksum, 300, 300, 257);
+                 },
+                 frame::CheckReply),
+             Reply::Answered);
     QVERIFY(!frame::CheckReplyMatches(link.RecBuf(), link.SendBuf()));
 }
 

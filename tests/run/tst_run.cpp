@@ -3,9 +3,9 @@
 
 #include "errorof.h"
 #include "fakedevice.h"
-#include "faultyline.h"
 #include "fakelink.h"
 #include "fakeplatform.h"
+#include "faultyline.h"
 
 #include "fontlib/fontlib.h"
 #include "frame/frame.h"
@@ -192,6 +192,8 @@ private slots:
 
 void RunTest::messages_data()
 {
+    // QTest rows read best as written, one to a line.
+    // clang-format off
     QTest::addColumn<QString>("actual");
     QTest::addColumn<QString>("expected");
     const Locks good{0xAF, 0xDC, 0xCC};
@@ -209,6 +211,7 @@ void RunTest::messages_data()
         << run::msg::LocksBad({0x00, 0xDC, 0x0C})
         << QStringLiteral("       模块编程出错!\r\n        Lock1:0\r\n        Lock2:DC\r\n        Lock3:C");
     QTest::newRow("read-back after a rejection") << run::msg::LocksAfterRejection(good) << ReadBack;
+    // clang-format on
 }
 
 void RunTest::messages()
@@ -329,6 +332,8 @@ void RunTest::timedOutPageIsSentAgain()
 
 void RunTest::lockBytes_data()
 {
+    // QTest rows read best as written, one to a line.
+    // clang-format off
     QTest::addColumn<Locks>("locks");
     QTest::addColumn<bool>("withhold");
     QTest::addColumn<bool>("coalesce");
@@ -345,6 +350,7 @@ void RunTest::lockBytes_data()
     QTest::newRow("coalesced read-back after rejected page 127") << good << false << true << 127 << ReadBack;
     QTest::newRow("rejected page 127, no lock bytes")
         << good << true << false << 127 << run::msg::PageRejected(127);
+    // clang-format on
 }
 
 void RunTest::lockBytes()
@@ -399,9 +405,7 @@ void RunTest::exitFlagEndsTheRunWhereItIsTested()
     if (droppedPage >= 0)
         options.dropPageReplies = {{droppedPage, 1}};
     Rig rig(options);
-    rig.OnStatus(clearWhenShown, [&] {
-        rig.clock.After(clearAfterMs, [&] { rig.link.SetRunEnable(false); });
-    });
+    rig.OnStatus(clearWhenShown, [&] { rig.clock.After(clearAfterMs, [&] { rig.link.SetRunEnable(false); }); });
     rig.run.Run();
 
     QCOMPARE(static_cast<int>(rig.tcp.sent.size()), framesSent);

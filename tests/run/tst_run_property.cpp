@@ -3,9 +3,9 @@
 // actually stored and answered, and no run may hang. A failing schedule
 // prints its seed; `--seed S` replays it, `--count N` searches longer.
 
-#include "faultyline.h"
 #include "fakelink.h"
 #include "fakeplatform.h"
+#include "faultyline.h"
 #include "schedules.h"
 
 #include "run/run.h"
@@ -198,10 +198,10 @@ void RunPropertyTest::verdictMatchesTheDevice()
             return fail("the run stopped though nobody pressed Exit");
         (outcome.verdict == run::Verdict::Programmed ? programmed
          : outcome.verdict == run::Verdict::Failed   ? failed
-                                                      : errors)++;
+                                                     : errors)++;
     }
-    qInfo("%zu schedules: %d programmed, %d failed, %d ended by an error", schedules.seeds.size(), programmed,
-          failed, errors);
+    qInfo("%zu schedules: %d programmed, %d failed, %d ended by an error", schedules.seeds.size(), programmed, failed,
+          errors);
 }
 
 int main(int argc, char* argv[])

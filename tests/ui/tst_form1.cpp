@@ -33,6 +33,8 @@ bool ShowAndWait(QWidget& window)
     return QTest::qWaitForWindowExposed(&window);
 }
 
+// Lists as designed, read best as written.
+// clang-format off
 const QStringList HiddenGroups{"HarWareCheck", "HardProgressBar", "Frame2", "U17", "U23", "U14", "U21", "Mega8",
                                "HzCheck", "DownHZCheck", "HZProgressBar", "Frame3", "HZ12", "HZ16", "HZ24S", "HZ24ST"};
 
@@ -41,6 +43,7 @@ const QStringList TabOrder{"Frame1", "StatusBar1", "Run", "Frame2", "HarWareChec
                            "PrintDevCheck", "U17", "U23", "U14", "HZ12", "HZ24S", "HZ16", "HZ24ST",
                            "HardProgressBar", "HZProgressBar", "PriProgressBar", "priDownText", "Mega8",
                            "Command1", "HzCheck", "U21", "IPaddr", "Port"};
+// clang-format on
 
 }  // namespace
 
@@ -145,6 +148,8 @@ void Form1Test::buttonsAndTextBoxesLieInFront()
 
 void Form1Test::controlsSitWhereDesigned_data()
 {
+    // QTest rows read best as written, one to a line.
+    // clang-format off
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("container");
     QTest::addColumn<QRect>("geometry");
@@ -159,6 +164,7 @@ void Form1Test::controlsSitWhereDesigned_data()
     QTest::newRow("priDownText in Frame1") << "priDownText" << "Frame1" << QRect(16, 72, 169, 49);
     QTest::newRow("U21 in Frame2") << "U21" << "Frame2" << QRect(136, 16, 129, 17);
     QTest::newRow("HZ16 in Frame3, top rounded from 350 twips") << "HZ16" << "Frame3" << QRect(8, 23, 225, 17);
+    // clang-format on
 }
 
 void Form1Test::controlsSitWhereDesigned()

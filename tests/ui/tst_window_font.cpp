@@ -22,7 +22,7 @@ namespace {
 
 constexpr std::int16_t FirstPage = 100;
 constexpr std::int16_t LastPage = FirstPage + 1199;  // 1200 pages of 256 bytes
-constexpr int FileSize = 1200 * 256 - 77;           // the last page is padded
+constexpr int FileSize = 1200 * 256 - 77;            // the last page is padded
 
 // The sum of the library bytes that go to the first `pages` pages.
 double Sum(const QByteArray& bytes, int pages = 1200)

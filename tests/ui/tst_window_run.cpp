@@ -133,9 +133,8 @@ void WindowRunTest::exitDuringTheSearchEndsTheProgram()
 {
     QCOMPARE(WriteImage(100).size(), 100);
     QString error;
-    QVERIFY2(devsim_.Start(QStringLiteral(MODBURN_DEVSIM_PATH), {QStringLiteral("--silent-search"),
-                                                                QStringLiteral("1000000")},
-                           &error),
+    QVERIFY2(devsim_.Start(QStringLiteral(MODBURN_DEVSIM_PATH),
+                           {QStringLiteral("--silent-search"), QStringLiteral("1000000")}, &error),
              qPrintable(error));
 
     Form1 form;
@@ -156,7 +155,8 @@ void WindowRunTest::exitDuringTheSearchEndsTheProgram()
     });
     probe.start(20);
     bool gaveUp = false;
-    QTimer::singleShot(0, this, [&] { QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Run")), Qt::LeftButton); });
+    QTimer::singleShot(0, this,
+                       [&] { QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Run")), Qt::LeftButton); });
     QTimer::singleShot(60000, this, [&] {
         gaveUp = true;
         QApplication::exit(1);

@@ -48,8 +48,7 @@ void StatusBarWidget::SetPanelText(int panel, const QString& text)
 
 bool StatusBarWidget::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::MouseButtonRelease &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         for (std::size_t i = 0; i < panels_.size(); ++i) {
             if (panels_[i] == watched && onClick_) {
                 onClick_(static_cast<int>(i) + FirstPanel);

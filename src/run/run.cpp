@@ -187,6 +187,10 @@ ProgrammingRun::End ProgrammingRun::SendUntilAnswered(const FrameBuilder& build,
         ++sent;
         if (link.Exchange(build, reply, how.clearSerial ? &p_.MSComm1 : nullptr) == Reply::Answered)
             break;
+        // A reply that came in the very pass its time-out did answers this
+        // frame: sending again would drop it, a refusal included.
+        if (link.RecCount() >= reply.length)
+            break;
         if (how.afterTimeOut != OnExit::Ignore && !link.RunEnabled())
             return Stop(how.afterTimeOut);
         if (how.timeOutMessage)

@@ -91,11 +91,15 @@ void FaultyLine::Flush()
         return;
     }
     const int timeOut = TimeOutOf(frame);
+    std::vector<devsim::Action> actions = session_->Feed(frame);
+    const int firstDelay = actions.empty() ? 0 : actions.front().delayMs;
     const bool lost = fate.replyLost || (chance && Chance(faults_.replyLost));
     int extra = fate.extraDelayMs;
     if (chance && Chance(faults_.replyLate)) {
         extra = std::uniform_int_distribution<int>(timeOut + 1, 2 * timeOut)(rng_);
         ++repliesLate;
+    } else if (chance && Chance(faults_.replyAtTimeOut)) {
+        extra = std::max(0, timeOut - firstDelay);
     } else if (chance && Chance(faults_.replySlow)) {
         extra = std::uniform_int_distribution<int>(0, timeOut / 2)(rng_);
     }
@@ -103,12 +107,12 @@ void FaultyLine::Flush()
 
     std::int64_t at = clock_.Now();
     bool first = true;
-    for (devsim::Action& action : session_->Feed(frame)) {
+    for (devsim::Action& action : actions) {
         at += action.delayMs;
-        if (lost) {
-            if (!action.bytes.empty())
-                ++repliesLost;
-            continue;
+        if (lost && !action.bytes.empty()) {
+            // The answer is lost on the way; the device closing the link is not.
+            ++repliesLost;
+            action.bytes.clear();
         }
         if (first && !fate.reply.empty() && !action.bytes.empty())
             action.bytes = fate.reply;

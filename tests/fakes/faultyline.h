@@ -22,6 +22,7 @@ struct LineFaults {
     double replyLost = 0;           // the device answers, the answer never arrives
     double replyLate = 0;           // the answer comes after the frame's time-out, up to twice it
     double replySlow = 0;           // the answer comes after some delay within the time-out
+    double replyAtTimeOut = 0;      // the answer comes in the very pass its time-out falls
     double replySplit = 0;          // the answer arrives a byte at a time
     double garbageAtConnect = 0;    // random bytes arrive as the link comes up, before any frame
     double garbageInHandshake = 0;  // random bytes arrive just after the first frame, before its answer

@@ -186,6 +186,7 @@ private slots:
     void noSuccessWithoutAnAcknowledgement();
     void refusalBesideAnAcknowledgementCounts();
     void lateShortRepliesAreNotTakenForPageReplies();
+    void refusalInThePassOfItsTimeOutCounts();
     void fontOperationDuringARunFailsAtOnce();
     void runDuringAFontOperationIsIgnored();
 };
@@ -661,6 +662,20 @@ void RunTest::lateShortRepliesAreNotTakenForPageReplies()
     QCOMPARE(rig.window.text, Good);
     QCOMPARE(rig.stats().erases, 2);
     QVERIFY(!rig.window.texts.contains(run::msg::PageRejected(0)));
+}
+
+void RunTest::refusalInThePassOfItsTimeOutCounts()
+{
+    // Page 7 is refused in the very pass in which its 5000 ms time-out falls;
+    // sending it again would clear the refusal from the buffer, and the second
+    // send's acknowledgement would pass the page.
+    LineRig rig;
+    rig.line().script[LineRig::PageFrame(7)].extraDelayMs = 5000;
+    rig.line().script[LineRig::PageFrame(7)].reply = {0x15};
+    rig.run.Run();
+
+    QVERIFY(rig.window.texts.contains(run::msg::PageRejected(7)));
+    QCOMPARE(rig.run.LastOutcome().verdict, run::Verdict::Failed);
 }
 
 void RunTest::fontOperationDuringARunFailsAtOnce()

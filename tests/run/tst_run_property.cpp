@@ -93,6 +93,7 @@ struct Schedule {
             line.frameLost = rate(0.03);
             line.replyLost = rate(0.03);
             line.replyLate = rate(0.05);
+            line.replyAtTimeOut = rate(0.02);
             line.garbageInHandshake = 0.2;
         }
         benign = !spoiled && !lossy;

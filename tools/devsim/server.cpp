@@ -12,6 +12,9 @@ namespace modburn::devsim {
 Connection::Connection(QTcpSocket* socket, Device& device) : QObject(socket), socket_(socket), session_(device)
 {
     timer_.setSingleShot(true);
+    // A coarse timer may fire up to 5% early, which would turn a reply meant
+    // to come after the tool's time-out into one that comes before it.
+    timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, [this] { RunNext(); });
     connect(socket_, &QTcpSocket::readyRead, this, [this] { OnReadyRead(); });
     connect(socket_, &QTcpSocket::disconnected, socket_, &QObject::deleteLater);

@@ -5,6 +5,7 @@
 #   GCC, RelWithDebInfo, warnings as errors: build and run every test    (build/)
 #   Clang under AddressSanitizer, UndefinedBehaviorSanitizer and
 #   LeakSanitizer, warnings as errors: build and run every test          (build-asan/)
+#   libFuzzer under Clang: every harness for a bounded time             (build-fuzz/)
 #   install into a temporary folder and check the installed tree
 #   build the Debian package and check its contents and control fields
 #   clang-format over our sources, clang-tidy over src/ and tools/
@@ -66,6 +67,9 @@ build_folder "$asan" -DCMAKE_CXX_COMPILER=clang++ -DMODBURN_SANITIZE=ON -DMODBUR
   export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp"
   run_tests "$asan" 600
 )
+
+step "Fuzz smoke"
+bash scripts/fuzz-smoke.sh
 
 step "Install check"
 bash scripts/check-install.sh "$build"

@@ -5,6 +5,7 @@
 #include "fakedevice.h"
 #include "fakelink.h"
 #include "fakeplatform.h"
+#include "fakerunwindow.h"
 #include "faultyline.h"
 
 #include "fontlib/fontlib.h"
@@ -35,32 +36,6 @@ const QString BadGoodLocks =
     QStringLiteral("       模块编程出错!\r\n        Lock1:AF\r\n        Lock2:DC\r\n        Lock3:CC");
 const QString ReadBack = QStringLiteral("       模块编程出错!\r\n Lock1:AF\r\n  Lock2:DC\r\n Lock3:CC");
 
-class FakeWindow : public run::IRunWindow {
-public:
-    QString StatusText() const override { return text; }
-    void SetStatusText(const QString& t) override
-    {
-        text = t;
-        texts.push_back(t);
-        if (onStatus)
-            onStatus(t);
-    }
-    void SetPrintDevCheck(int value) override { printDevCheck = value; }
-    QString IPaddrText() const override { return ip; }
-    QString PortText() const override { return port; }
-    void SetRunButtonEnabled(bool enabled) override { runButton.push_back(enabled); }
-    void Unload() override { ++unloads; }
-
-    QString text;
-    QStringList texts;
-    std::function<void(const QString&)> onStatus;
-    int printDevCheck = 0;
-    QString ip = QStringLiteral(" 127.0.0.1 ");
-    QString port = QStringLiteral("4001");
-    std::vector<bool> runButton;
-    int unloads = 0;
-};
-
 std::vector<std::uint8_t> Pattern(std::size_t size)
 {
     std::vector<std::uint8_t> bytes(size);
@@ -78,7 +53,7 @@ struct BasicRig : FakeLinkParts {
     FakeStatusBar StatusBar1;
     FakeProgressBar PriProgressBar;
     FakeFileSystem files;
-    FakeWindow window;
+    FakeRunWindow window;
     run::ProgrammingRun run{{link, MSComm1, StatusBar1, PriProgressBar, files, window}};
     WindowRules rules{link, MSComm1, StatusBar1};
     Peer device;

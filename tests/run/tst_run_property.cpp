@@ -5,6 +5,7 @@
 
 #include "fakelink.h"
 #include "fakeplatform.h"
+#include "fakerunwindow.h"
 #include "faultyline.h"
 #include "schedules.h"
 
@@ -25,18 +26,6 @@ Schedules schedules;
 const QString Programmed = QStringLiteral("       模块编程完毕!\r\n  Lock1:AF  Lock2:DC  Lock3:CC");
 constexpr std::array<std::uint8_t, 3> GoodLocks{0xAF, 0xDC, 0xCC};
 constexpr int ModuleBytes = 8192;
-
-class Window : public run::IRunWindow {
-public:
-    QString StatusText() const override { return text; }
-    void SetStatusText(const QString& t) override { text = t; }
-    void SetPrintDevCheck(int) override {}
-    QString IPaddrText() const override { return QStringLiteral("127.0.0.1"); }
-    QString PortText() const override { return QStringLiteral("4001"); }
-    void SetRunButtonEnabled(bool) override {}
-    void Unload() override {}
-    QString text;
-};
 
 // One schedule: the image, the device's own faults and the line's.
 struct Schedule {
@@ -105,7 +94,7 @@ struct Rig : FakeLinkParts {
     FakeStatusBar StatusBar1;
     FakeProgressBar PriProgressBar;
     FakeFileSystem files;
-    Window window;
+    FakeRunWindow window;
     run::ProgrammingRun run{{link, MSComm1, StatusBar1, PriProgressBar, files, window}};
     WindowRules rules{link, MSComm1, StatusBar1};
     FaultyLine line;

@@ -177,16 +177,16 @@ using Apply = std::function<void(CommandLine&, const std::string& option, const 
 
 // One option: the names it answers to, its value's name (empty for a flag),
 // its help, and what it does.
-struct OptionSpec {
+struct OptionEntry {
     std::vector<std::string> names;
     std::string valueName;
     std::string help;
     Apply apply;  // empty for the help options
 };
 
-const std::vector<OptionSpec>& Table()
+const std::vector<OptionEntry>& Table()
 {
-    static const std::vector<OptionSpec> table = [] {
+    static const std::vector<OptionEntry> table = [] {
         const Options defaults;
         const RealisticTimes realistic;
         const std::string modulePage = Join({"a module page ", Range(0, LastModulePage)});
@@ -230,7 +230,7 @@ const std::vector<OptionSpec>& Table()
         };
         const Apply transcript = [](CommandLine& c, const std::string&, const Values&) { c.transcript = true; };
 
-        std::vector<OptionSpec> t;
+        std::vector<OptionEntry> t;
         t.push_back({{"h", "help"}, "", "Displays help on commandline options.", {}});
         t.push_back({{"help-all"}, "", "Displays help including Qt specific options.", {}});
         t.push_back({{"port"},
@@ -354,37 +354,37 @@ const std::vector<OptionSpec>& Table()
     return table;
 }
 
-const OptionSpec* Find(std::string_view name)
+const OptionEntry* Find(std::string_view name)
 {
-    for (const OptionSpec& spec : Table()) {
-        if (std::find(spec.names.begin(), spec.names.end(), name) != spec.names.end())
-            return &spec;
+    for (const OptionEntry& entry : Table()) {
+        if (std::find(entry.names.begin(), entry.names.end(), name) != entry.names.end())
+            return &entry;
     }
     return nullptr;
 }
 
 // The arguments read as options and plain arguments, before any value is checked.
 struct Scan {
-    std::map<const OptionSpec*, Values> given;
+    std::map<const OptionEntry*, Values> given;
     std::vector<std::string> plain;
     std::vector<std::string> unknown;
     std::string valueError;  // the last one wins, and it wins over unknown names
 };
 
 // Where an option written as `argument` carries no value of its own, the value is the next argument.
-void TakeValue(Scan& scan, const OptionSpec& spec, const std::string& argument, std::size_t& i,
+void TakeValue(Scan& scan, const OptionEntry& entry, const std::string& argument, std::size_t& i,
                const std::vector<std::string>& args)
 {
     const std::size_t assign = argument.find('=');
-    if (spec.valueName.empty()) {
+    if (entry.valueName.empty()) {
         if (assign != std::string::npos)
             scan.valueError = Join({"Unexpected value after '", std::string_view(argument).substr(0, assign), "'."});
         else
-            scan.given[&spec].emplace_back();
+            scan.given[&entry].emplace_back();
     } else if (assign != std::string::npos) {
-        scan.given[&spec].push_back(argument.substr(assign + 1));
+        scan.given[&entry].push_back(argument.substr(assign + 1));
     } else if (i + 1 < args.size()) {
-        scan.given[&spec].push_back(args[++i]);
+        scan.given[&entry].push_back(args[++i]);
     } else {
         scan.valueError = Join({"Missing value after '", argument, "'."});
     }
@@ -393,7 +393,7 @@ void TakeValue(Scan& scan, const OptionSpec& spec, const std::string& argument, 
 // A single dash starts letters, each a short option of its own ("-h").
 void ScanShort(Scan& scan, const std::string& argument, std::size_t& i, const std::vector<std::string>& args)
 {
-    const OptionSpec* last = nullptr;
+    const OptionEntry* last = nullptr;
     for (std::size_t pos = 1; pos < argument.size();) {
         std::size_t end = pos + 1;  // one character, all of its UTF-8 bytes
         while (end < argument.size() && (static_cast<unsigned char>(argument[end]) & 0xC0) == 0x80)
@@ -430,8 +430,8 @@ Scan ScanArguments(const std::vector<std::string>& args)
             plainOnly = true;
         } else if (argument[1] == '-') {
             const std::string name = argument.substr(2, argument.find('=') - 2);
-            if (const OptionSpec* spec = Find(name))
-                TakeValue(scan, *spec, argument, i, args);
+            if (const OptionEntry* entry = Find(name))
+                TakeValue(scan, *entry, argument, i, args);
             else
                 scan.unknown.push_back(name);
         } else {
@@ -454,17 +454,17 @@ std::string UnknownText(const std::vector<std::string>& names)
     return Join({"Unknown options: ", list, "."});
 }
 
-std::string NamesText(const OptionSpec& spec)
+std::string NamesText(const OptionEntry& entry)
 {
     std::string text;
-    for (const std::string& name : spec.names) {
+    for (const std::string& name : entry.names) {
         if (!text.empty())
             text += ", ";
         text += name.size() == 1 ? "-" : "--";
         text += name;
     }
-    if (!spec.valueName.empty())
-        text += Join({" <", spec.valueName, ">"});
+    if (!entry.valueName.empty())
+        text += Join({" <", entry.valueName, ">"});
     return text;
 }
 
@@ -510,8 +510,8 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args)
         result.error = UnknownText(scan.unknown);
         return result;
     }
-    for (const auto& [spec, values] : scan.given) {
-        if (!spec->apply)
+    for (const auto& [entry, values] : scan.given) {
+        if (!entry->apply)
             result.commandLine.help = true;
     }
     if (result.commandLine.help)
@@ -521,10 +521,10 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args)
         return result;
     }
     try {
-        for (const OptionSpec& spec : Table()) {
-            const auto it = scan.given.find(&spec);
+        for (const OptionEntry& entry : Table()) {
+            const auto it = scan.given.find(&entry);
             if (it != scan.given.end())
-                spec.apply(result.commandLine, spec.names.front(), it->second);
+                entry.apply(result.commandLine, entry.names.front(), it->second);
         }
     } catch (const UsageError& e) {
         result.commandLine = {};
@@ -541,13 +541,13 @@ std::string HelpText(const std::string& program)
     text += Join({"font pages 0..", Str(MaxFontPage), ". Prints 'modburn-devsim listening on 127.0.0.1:<port>'\n"});
     text += "once ready, then runs until terminated.\n\nOptions:\n";
     std::size_t column = 0;
-    for (const OptionSpec& spec : Table())
-        column = std::max(column, NamesText(spec).size() + 1);
+    for (const OptionEntry& entry : Table())
+        column = std::max(column, NamesText(entry).size() + 1);
     column = std::min(column, MaxNameColumn);
     const std::size_t helpWidth = HelpWidth - (2 + column + 1);
-    for (const OptionSpec& spec : Table()) {
-        std::string names = NamesText(spec);
-        for (const std::string& line : Wrap(spec.help, helpWidth)) {
+    for (const OptionEntry& entry : Table()) {
+        std::string names = NamesText(entry);
+        for (const std::string& line : Wrap(entry.help, helpWidth)) {
             names.resize(std::max(names.size(), column), ' ');
             text += Join({"  ", names, " ", line, "\n"});
             names.clear();

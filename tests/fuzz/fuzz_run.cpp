@@ -7,6 +7,7 @@
 #include "fakeplatform.h"
 #include "faultyline.h"
 #include "fuzzinput.h"
+#include "runrig.h"
 
 #include "fontlib/fontlib.h"
 #include "run/run.h"
@@ -34,18 +35,6 @@ constexpr int ModuleBytes = 8192;
 constexpr int PageTimeOutMs = 5000;
 // Hours of virtual time: far past any bounded run, so only a hang reaches it.
 constexpr std::int64_t VirtualLimitMs = 6LL * 3600 * 1000;
-
-class RunWindow : public run::IRunWindow {
-public:
-    QString StatusText() const override { return text; }
-    void SetStatusText(const QString& t) override { text = t; }
-    void SetPrintDevCheck(int) override {}
-    QString IPaddrText() const override { return QStringLiteral("127.0.0.1"); }
-    QString PortText() const override { return QStringLiteral("4001"); }
-    void SetRunButtonEnabled(bool) override {}
-    void Unload() override {}
-    QString text;
-};
 
 class FontWindow : public fontlib::IFontWindow {
 public:
@@ -168,21 +157,11 @@ struct RunCase {
     }
 };
 
-struct RunRig : FakeLinkParts {
-    FakeSerialPort MSComm1;
-    FakeStatusBar StatusBar1;
-    FakeProgressBar PriProgressBar;
-    FakeFileSystem files;
-    RunWindow window;
-    run::ProgrammingRun run{{link, MSComm1, StatusBar1, PriProgressBar, files, window}};
-    WindowRules rules{link, MSComm1, StatusBar1};
-    FaultyLine line;
-
-    explicit RunRig(const RunCase& c) : line(clock, tcp, c.device, c.line, c.seed)
+struct RunCaseRig : RunRig<FaultyLine> {
+    explicit RunCaseRig(const RunCase& c) : RunRig(c.device, c.line, c.seed)
     {
         events.limitMs = VirtualLimitMs;
-        line.script = c.script;
-        rules.Load();
+        peer.script = c.script;
         files.Put(run::ImageFileName, c.image);
     }
 };
@@ -190,7 +169,7 @@ struct RunRig : FakeLinkParts {
 void FuzzRun(Input& in)
 {
     const RunCase c(in);
-    RunRig rig(c);
+    RunCaseRig rig(c);
     try {
         rig.run.Run();
     } catch (const std::exception& e) {
@@ -201,11 +180,11 @@ void FuzzRun(Input& in)
     // The device's side, without the run's code.
     Bytes padded = c.image;
     padded.resize(ModuleBytes, 0);
-    const auto& flash = rig.line.device.Flash();
+    const auto& flash = rig.peer.device.Flash();
     const bool storedWholeImage = std::equal(padded.begin(), padded.end(), flash.begin());
-    const bool refusedAPage = rig.line.device.Stats().pagesRejected > 0;
+    const bool refusedAPage = rig.peer.device.Stats().pagesRejected > 0;
     const bool sentGoodLocks = !c.device.withholdLocks && c.device.lockBytes == GoodLocks;
-    const bool closedTheLink = rig.line.hungUp;
+    const bool closedTheLink = rig.peer.hungUp;
 
     const run::Outcome& outcome = rig.run.LastOutcome();
     const bool saysProgrammed = rig.window.text.startsWith(QStringLiteral("       模块编程完毕!"));

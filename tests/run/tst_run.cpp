@@ -5,8 +5,8 @@
 #include "fakedevice.h"
 #include "fakelink.h"
 #include "fakeplatform.h"
-#include "fakerunwindow.h"
 #include "faultyline.h"
+#include "runrig.h"
 
 #include "fontlib/fontlib.h"
 #include "frame/frame.h"
@@ -44,41 +44,30 @@ std::vector<std::uint8_t> Pattern(std::size_t size)
     return bytes;
 }
 
-// A loaded window's parts with the simulated device behind the socket:
-// FakeDevice passes every byte straight on; FaultyLine lets a test script the
-// fate of each frame.
+// A loaded window's parts with the simulated device behind the socket and an
+// image in the working folder, the progress bar as the window loads it.
 template <typename Peer>
-struct BasicRig : FakeLinkParts {
-    FakeSerialPort MSComm1;
-    FakeStatusBar StatusBar1;
-    FakeProgressBar PriProgressBar;
-    FakeFileSystem files;
-    FakeRunWindow window;
-    run::ProgrammingRun run{{link, MSComm1, StatusBar1, PriProgressBar, files, window}};
-    WindowRules rules{link, MSComm1, StatusBar1};
-    Peer device;
-
+struct BasicRig : RunRig<Peer> {
     explicit BasicRig(devsim::Options options = {}, std::optional<std::vector<std::uint8_t>> image = Pattern(8192))
-        : device(clock, tcp, std::move(options))
+        : RunRig<Peer>(std::move(options))
     {
-        rules.Load();
-        PriProgressBar.SetValue(5);
-        PriProgressBar.history.clear();
+        this->PriProgressBar.SetValue(5);
+        this->PriProgressBar.history.clear();
         if (image)
-            files.Put(run::ImageFileName, *image);
+            this->files.Put(run::ImageFileName, *image);
     }
 
     // What the window's Exit does: the flag, the port, then the window closes.
     void Exit()
     {
-        rules.Exit();
-        rules.Unload();
+        this->rules.Exit();
+        this->rules.Unload();
     }
 
     // Runs `action` once, the first time the status text becomes `text`.
     void OnStatus(const QString& text, std::function<void()> action)
     {
-        window.onStatus = [text, action, done = false](const QString& t) mutable {
+        this->window.onStatus = [text, action, done = false](const QString& t) mutable {
             if (!done && t == text) {
                 done = true;
                 action();
@@ -86,10 +75,11 @@ struct BasicRig : FakeLinkParts {
         };
     }
 
-    const devsim::Counters& stats() const { return device.device.Stats(); }
+    const devsim::Device& device() const { return this->peer.device; }
+    const devsim::Counters& stats() const { return device().Stats(); }
     bool FlashHoldsTheImage() const
     {
-        const auto& flash = device.device.Flash();
+        const auto& flash = device().Flash();
         const std::vector<std::uint8_t> image = Pattern(8192);
         return std::equal(image.begin(), image.end(), flash.begin());
     }
@@ -103,7 +93,7 @@ using Rig = BasicRig<FakeDevice>;
 struct LineRig : BasicRig<FaultyLine> {
     using BasicRig::BasicRig;
     static constexpr int PageFrame(int page) { return 5 + page; }
-    FaultyLine& line() { return device; }
+    FaultyLine& line() { return peer; }
 };
 
 class NoCaptions : public fontlib::IFontWindow {
@@ -210,7 +200,7 @@ void RunTest::happyPathSendsEveryFrameAndReportsSuccess()
     QCOMPARE(rig.tcp.RemoteHost(), QStringLiteral("127.0.0.1"));
     QCOMPARE(rig.tcp.RemotePort(), 4001);
 
-    const std::vector<std::uint8_t> flash(rig.device.device.Flash().begin(), rig.device.device.Flash().end());
+    const std::vector<std::uint8_t> flash(rig.device().Flash().begin(), rig.device().Flash().end());
     QCOMPARE(flash, Pattern(8192));
 
     // The steps as the operator saw them, in order.
@@ -450,7 +440,7 @@ void RunTest::imageSizes()
 
     std::vector<std::uint8_t> expected = Pattern(static_cast<std::size_t>(size));
     expected.resize(8192, 0);
-    const std::vector<std::uint8_t> flash(rig.device.device.Flash().begin(), rig.device.device.Flash().end());
+    const std::vector<std::uint8_t> flash(rig.device().Flash().begin(), rig.device().Flash().end());
     QCOMPARE(flash, expected);
     QCOMPARE(rig.tcp.sent, Frames(expected));
     QCOMPARE(rig.window.text, Good);

@@ -5,8 +5,8 @@
 
 #include "fakelink.h"
 #include "fakeplatform.h"
-#include "fakerunwindow.h"
 #include "faultyline.h"
+#include "runrig.h"
 #include "schedules.h"
 
 #include "run/run.h"
@@ -89,21 +89,11 @@ struct Schedule {
     }
 };
 
-struct Rig : FakeLinkParts {
-    FakeSerialPort MSComm1;
-    FakeStatusBar StatusBar1;
-    FakeProgressBar PriProgressBar;
-    FakeFileSystem files;
-    FakeRunWindow window;
-    run::ProgrammingRun run{{link, MSComm1, StatusBar1, PriProgressBar, files, window}};
-    WindowRules rules{link, MSComm1, StatusBar1};
-    FaultyLine line;
-
-    Rig(const Schedule& schedule, std::uint64_t seed) : line(clock, tcp, schedule.device, schedule.line, seed)
+struct Rig : RunRig<FaultyLine> {
+    Rig(const Schedule& schedule, std::uint64_t seed) : RunRig(schedule.device, schedule.line, seed)
     {
         // Hours of virtual time: far past any bounded run, so only a hang reaches it.
         events.limitMs = 6LL * 3600 * 1000;
-        rules.Load();
         files.Put(run::ImageFileName, schedule.image);
     }
 };
@@ -120,13 +110,13 @@ DeviceSide Judge(const Rig& rig, const Schedule& schedule)
 {
     std::vector<std::uint8_t> padded = schedule.image;
     padded.resize(ModuleBytes, 0);
-    const auto& flash = rig.line.device.Flash();
-    const devsim::Counters& stats = rig.line.device.Stats();
+    const auto& flash = rig.peer.device.Flash();
+    const devsim::Counters& stats = rig.peer.device.Stats();
     DeviceSide side;
     side.storedWholeImage = std::equal(padded.begin(), padded.end(), flash.begin());
     side.refusedAPage = stats.pagesRejected > 0;
     side.sentGoodLocks = !schedule.device.withholdLocks && schedule.device.lockBytes == GoodLocks;
-    side.closedTheLink = rig.line.hungUp;
+    side.closedTheLink = rig.peer.hungUp;
     return side;
 }
 
@@ -162,7 +152,7 @@ void RunPropertyTest::verdictMatchesTheDevice()
         constexpr std::int64_t OpeningMs = 2 * 5000 + 5000;
         constexpr std::int64_t PerFrameMs = 3 * 5000;
         constexpr std::int64_t LockWaitsMs = 2 * 5000;
-        if (rig.clock.Now() > OpeningMs + PerFrameMs * rig.line.framesCarried + LockWaitsMs)
+        if (rig.clock.Now() > OpeningMs + PerFrameMs * rig.peer.framesCarried + LockWaitsMs)
             return fail("a wait went past its bound");
         const DeviceSide device = Judge(rig, schedule);
         const run::Outcome& outcome = rig.run.LastOutcome();

@@ -1,11 +1,15 @@
 // The real executable, briefly: ready line, answers over 127.0.0.1, clean exit,
-// and the usage exit code for bad options.
+// several devices in one process, and the usage exit code for bad options.
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHostAddress>
 #include <QProcess>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <set>
 
 #include "frame/frame.h"
 #include "launcher.h"
@@ -21,6 +25,7 @@ class TestDevsimProcess : public QObject {
 private slots:
     void burnEnableAnsweredThenCleanExit();
     void lostFrameAndLatePageReply();
+    void severalDevicesEachWithItsOwnFlashAndFaults();
     void badOptionsExitWithUsageCode_data();
     void badOptionsExitWithUsageCode();
 };
@@ -91,6 +96,55 @@ void TestDevsimProcess::lostFrameAndLatePageReply()
     QCOMPARE(reply(), QByteArray(1, '\x05'));
 
     socket.disconnectFromHost();
+    devsim.Process().terminate();
+    QVERIFY2(devsim.Process().waitForFinished(WaitMs), "did not end on SIGTERM");
+    QCOMPARE(devsim.Process().exitCode(), 0);
+}
+
+void TestDevsimProcess::severalDevicesEachWithItsOwnFlashAndFaults()
+{
+    constexpr int Devices = 3;
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString flashOut = dir.filePath(QStringLiteral("flash.bin"));
+    modburn::devsim::Launcher devsim;
+    QString error;
+    QVERIFY2(devsim.StartDevices(DevsimPath, Devices, {"--silent-burn-enable", "1", "--flash-out", flashOut}, &error),
+             qPrintable(error));
+    QCOMPARE(devsim.Ports().size(), std::size_t{Devices});
+    QCOMPARE(std::set<quint16>(devsim.Ports().begin(), devsim.Ports().end()).size(), std::size_t{Devices});
+
+    for (int d = 0; d < Devices; ++d) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress(QStringLiteral("127.0.0.1")), devsim.Ports()[d]);
+        QVERIFY2(socket.waitForConnected(WaitMs), qPrintable(socket.errorString()));
+        fr::SendBuffer buf{};
+        const auto send = [&](int len) {
+            socket.write(QByteArray::fromStdString(std::string(buf.begin(), buf.begin() + len)));
+        };
+        // Each device stays silent for its own first burn-enable, so every one answers the second only.
+        send(fr::BuildShortFrame(buf, fr::CmdBurnEnable));
+        send(fr::BuildShortFrame(buf, fr::CmdBurnEnable));
+        std::array<std::uint8_t, fr::ModulePageSize> data{};
+        data.fill(static_cast<std::uint8_t>(0x10 + d));
+        std::uint8_t frameXor = 0;
+        send(fr::BuildPageFrame(buf, frameXor, fr::ModulePages - 1, data));
+        QByteArray replies;
+        while (replies.size() < 5 && socket.waitForReadyRead(WaitMs))
+            replies += socket.readAll();
+        QCOMPARE(replies, QByteArray("\x06\x05\xAF\xDC\xCC"));
+        socket.disconnectFromHost();
+
+        // Its flash holds its own last page and nothing of the others'.
+        QFile file(flashOut + '.' + QString::number(devsim.Ports()[d]));
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+        QByteArray expected(fr::ModulePages * fr::ModulePageSize, '\xFF');
+        expected.replace((fr::ModulePages - 1) * fr::ModulePageSize, fr::ModulePageSize,
+                         QByteArray(fr::ModulePageSize, static_cast<char>(0x10 + d)));
+        QCOMPARE(file.readAll(), expected);
+    }
+    QVERIFY(!QFile::exists(flashOut));
+
     devsim.Process().terminate();
     QVERIFY2(devsim.Process().waitForFinished(WaitMs), "did not end on SIGTERM");
     QCOMPARE(devsim.Process().exitCode(), 0);

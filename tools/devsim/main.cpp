@@ -7,9 +7,11 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -43,6 +45,17 @@ void QuitOnSignals(QCoreApplication& app)
     sigaction(SIGINT, &sa, nullptr);
 }
 
+// Every device holds a listening socket and its connections; the usual soft
+// limit of 1024 descriptors would run out long before MaxDevices.
+void RaiseDescriptorLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -65,20 +78,31 @@ int main(int argc, char* argv[])
         return 0;
     }
 
-    modburn::devsim::Server server(line.options);
-    if (line.transcript) {
-        server.GetDevice().transcript = [](const std::string& text) {
-            std::fprintf(stdout, "%s\n", text.c_str());
-            std::fflush(stdout);
-        };
-    }
-    if (!server.Listen(line.port)) {
-        std::fprintf(stderr, "modburn-devsim: cannot listen on 127.0.0.1:%u: %s\n", line.port,
-                     qPrintable(server.ErrorString()));
-        return 1;
+    if (line.devices > 1)
+        RaiseDescriptorLimit();
+    const bool several = line.devices > 1;
+    std::vector<std::unique_ptr<modburn::devsim::Server>> servers;
+    for (int i = 0; i < line.devices; ++i) {
+        const auto port = static_cast<quint16>(line.port == 0 ? 0 : line.port + i);
+        auto server = std::make_unique<modburn::devsim::Server>(line.options, several);
+        if (!server->Listen(port)) {
+            std::fprintf(stderr, "modburn-devsim: cannot listen on 127.0.0.1:%u: %s\n", port,
+                         qPrintable(server->ErrorString()));
+            return 1;
+        }
+        if (line.transcript) {
+            // With several devices each line says whose it is.
+            const std::string prefix = several ? std::to_string(server->Port()) + ": " : std::string();
+            server->GetDevice().transcript = [prefix](const std::string& text) {
+                std::fprintf(stdout, "%s%s\n", prefix.c_str(), text.c_str());
+                std::fflush(stdout);
+            };
+        }
+        servers.push_back(std::move(server));
     }
     QuitOnSignals(app);
-    std::fprintf(stdout, "modburn-devsim listening on 127.0.0.1:%u\n", server.Port());
+    for (const auto& server : servers)
+        std::fprintf(stdout, "modburn-devsim listening on 127.0.0.1:%u\n", server->Port());
     std::fflush(stdout);
     return QCoreApplication::exec();
 }

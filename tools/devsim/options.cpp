@@ -241,6 +241,24 @@ const std::vector<OptionEntry>& Table()
                          c.port = static_cast<std::uint16_t>(
                              Number(option, v.back(), 0, maxPort, Join({"a port number ", Range(0, maxPort)})));
                      }});
+        t.push_back({{"devices"},
+                     "N",
+                     Join({"Serve N independent devices, each with its own flash and faults: on the port and the "
+                           "next N-1, or on N free ones with port 0 (default ",
+                           Str(CommandLine{}.devices), ", at most ", Str(MaxDevices),
+                           "). With more than one, --flash-out FILE writes FILE.<port> for each device and "
+                           "--transcript lines start with the port."}),
+                     [](CommandLine& c, const std::string& option, const Values& v) {
+                         // --port comes earlier in this table, so its value is known here.
+                         constexpr long long maxPort = std::numeric_limits<std::uint16_t>::max();
+                         const long long most =
+                             c.port == 0 ? MaxDevices : std::min<long long>(MaxDevices, maxPort - c.port + 1);
+                         const std::string expected =
+                             c.port == 0 || most == MaxDevices
+                                 ? Join({"a number of devices ", Range(1, MaxDevices)})
+                                 : Join({"a number of devices ", Range(1, most), " from port ", Str(c.port)});
+                         c.devices = static_cast<int>(Number(option, v.back(), 1, most, expected));
+                     }});
         t.push_back({{"lock"},
                      "B1,B2,B3",
                      Join({"The module's three lock bytes in hex (default ", LockList(defaults.lockBytes), ")."}),
@@ -539,7 +557,7 @@ std::string HelpText(const std::string& program)
     text += "Simulates the print-driver module for modburn on 127.0.0.1.\n";
     text += Join({"Numbers are decimal, or hex with a 0x prefix. Module pages are 0..", Str(LastModulePage), ",\n"});
     text += Join({"font pages 0..", Str(MaxFontPage), ". Prints 'modburn-devsim listening on 127.0.0.1:<port>'\n"});
-    text += "once ready, then runs until terminated.\n\nOptions:\n";
+    text += "once ready, a line per device, then runs until terminated.\n\nOptions:\n";
     std::size_t column = 0;
     for (const OptionEntry& entry : Table())
         column = std::max(column, NamesText(entry).size() + 1);

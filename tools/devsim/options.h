@@ -11,10 +11,14 @@
 
 namespace modburn::devsim {
 
+// One process serves at most this many devices, each with two or three descriptors.
+inline constexpr int MaxDevices = 1024;
+
 // Everything the command line decides; each default is given here or in Options.
 struct CommandLine {
     Options options;
     std::uint16_t port = 4001;  // on 127.0.0.1; 0 picks a free one
+    int devices = 1;            // served on port, port + 1, ... (free ones for port 0)
     bool transcript = false;    // one line per received frame on stdout
     bool help = false;          // print HelpText() and do nothing else
 };

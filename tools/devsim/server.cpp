@@ -6,6 +6,7 @@
 #include <QTcpSocket>
 
 #include <algorithm>
+#include <string>
 
 namespace modburn::devsim {
 
@@ -60,14 +61,21 @@ void Connection::RunNext()
     ScheduleNext();
 }
 
-Server::Server(Options options, QObject* parent) : QObject(parent), device_(std::move(options))
+Server::Server(Options options, bool flashOutByPort, QObject* parent)
+    : QObject(parent), options_(std::move(options)), flashOutByPort_(flashOutByPort)
 {
     connect(&server_, &QTcpServer::newConnection, this, [this] { OnNewConnection(); });
 }
 
 bool Server::Listen(quint16 port)
 {
-    return server_.listen(QHostAddress(QHostAddress::LocalHost), port);
+    if (!server_.listen(QHostAddress(QHostAddress::LocalHost), port))
+        return false;
+    Options options = options_;
+    if (flashOutByPort_ && !options.flashOut.empty())
+        options.flashOut += "." + std::to_string(server_.serverPort());
+    device_.emplace(std::move(options));
+    return true;
 }
 
 quint16 Server::Port() const
@@ -82,14 +90,14 @@ QString Server::ErrorString() const
 
 Device& Server::GetDevice()
 {
-    return device_;
+    return *device_;
 }
 
 void Server::OnNewConnection()
 {
     while (QTcpSocket* socket = server_.nextPendingConnection()) {
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        new Connection(socket, device_);  // owned by the socket
+        new Connection(socket, *device_);  // owned by the socket
     }
 }
 

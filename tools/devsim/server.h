@@ -1,7 +1,8 @@
 #pragma once
 
-// Serves the simulated device on 127.0.0.1: one Session per connection,
-// all of them on the one shared Device.
+// Serves one simulated device on 127.0.0.1: one Session per connection,
+// all of them on the server's one Device. A process may run several servers,
+// each a device of its own.
 
 #include <QObject>
 #include <QString>
@@ -9,6 +10,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <optional>
 
 #include "device.h"
 
@@ -35,19 +37,24 @@ private:
 
 class Server : public QObject {
 public:
-    explicit Server(Options options, QObject* parent = nullptr);
+    // With `flashOutByPort`, a flash-out file name gets ".<port>" appended
+    // once the port is known, so that devices of one process keep apart.
+    explicit Server(Options options, bool flashOutByPort = false, QObject* parent = nullptr);
 
-    // Listens on 127.0.0.1 only; port 0 picks a free one.
+    // Listens on 127.0.0.1 only; port 0 picks a free one. The device exists from here on.
     bool Listen(quint16 port);
     quint16 Port() const;
     QString ErrorString() const;
 
+    // Only after a successful Listen().
     Device& GetDevice();
 
 private:
     void OnNewConnection();
 
-    Device device_;
+    Options options_;
+    bool flashOutByPort_;
+    std::optional<Device> device_;
     QTcpServer server_;
 };
 

@@ -18,8 +18,10 @@
 #include "run/run.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -63,14 +65,29 @@ TerminalSize StdoutSize()
     return {size.ws_col, size.ws_row};
 }
 
-std::unique_ptr<Reporter> ReporterFor(bool json)
+std::unique_ptr<Reporter> ReporterFor(bool json, const RunRecord& record)
 {
     const OutputMode mode = json                      ? OutputMode::Json
                             : ::isatty(STDOUT_FILENO) ? OutputMode::Terminal
                                                       : OutputMode::Plain;
     return MakeReporter(
         mode, [](const QByteArray& bytes) { Write(stdout, bytes); },
-        [](const QByteArray& bytes) { Write(stderr, bytes); }, StdoutSize);
+        [](const QByteArray& bytes) { Write(stderr, bytes); }, StdoutSize, record);
+}
+
+// The image as it is now, so a report can be matched to the file that went out.
+std::optional<RunRecord> RecordImage(const QString& path, QString* error)
+{
+    // Read whole (the image was checked small) so the size is what was read.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("%1: cannot be read (%2)").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    const QByteArray bytes = file.read(MaxImageBytes + 1);
+    return RunRecord{ToolVersion(),
+                     QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()),
+                     bytes.size()};
 }
 
 // A thread, a few descriptors and a socket per device: take all the
@@ -90,9 +107,13 @@ int Program(const CommandLine& line, const std::vector<Target>& targets)
         QFileInfo(line.image.value_or(QDir::current().filePath(run::ImageFileName))).absoluteFilePath();
     if (const auto why = CheckReadableFile(imagePath, MaxImageBytes))
         return Refuse(QStringLiteral("image ") + *why);
+    QString error;
+    const auto record = RecordImage(imagePath, &error);
+    if (!record)
+        return Refuse(QStringLiteral("image ") + error);
     RaiseDescriptorLimit();
 
-    const std::unique_ptr<Reporter> reporter = ReporterFor(line.json);
+    const std::unique_ptr<Reporter> reporter = ReporterFor(line.json, *record);
     Fleet fleet(targets, imagePath, *reporter);
     SignalWatch watch([&fleet](int) {
         // A second signal while the runs wind down ends the program outright.
@@ -121,7 +142,7 @@ int FontOperation(const CommandLine& line, const Target& target)
             return Refuse(QStringLiteral("font library ") + *why);
     }
 
-    const std::unique_ptr<Reporter> reporter = ReporterFor(line.json);
+    const std::unique_ptr<Reporter> reporter = ReporterFor(line.json, RunRecord{ToolVersion(), {}, {}});
     QtSocket tcp;
     QtSocket udp;
     QtTimer timer1;

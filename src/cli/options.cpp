@@ -3,9 +3,11 @@
 
 #include "cli/options.h"
 
+#include "cli/files.h"
 #include "link/link.h"
 #include "platform/errors.h"
 
+#include <QFile>
 #include <QHostAddress>
 
 #include <algorithm>
@@ -89,6 +91,7 @@ const std::map<QString, OptionRule>& Rules()
     static const std::map<QString, OptionRule> rules{
         {QStringLiteral("--image"), {Takes::Value, {Command::Program}}},
         {QStringLiteral("--give-up-after"), {Takes::Value, {Command::Program}}},
+        {QStringLiteral("--devices-from"), {Takes::Value, {Command::Program}}},
         {QStringLiteral("--port"), {Takes::Value, {Command::Program, Command::FontDownload, Command::FontCheck}}},
         {QStringLiteral("--json"), {Takes::Flag, {Command::Program, Command::FontDownload, Command::FontCheck}}},
     };
@@ -129,6 +132,10 @@ void ApplyOption(CommandLine& line, const QString& name, const QString& value)
             throw Failure{
                 QStringLiteral("--give-up-after: %1 is not a number of seconds greater than 0").arg(Quote(value))};
         line.giveUpAfterS = seconds;
+    } else if (name == QLatin1String("--devices-from")) {
+        if (value.isEmpty())
+            throw Failure{QStringLiteral("--devices-from: the file name is empty")};
+        line.devicesFrom = value;
     }
 }
 
@@ -140,7 +147,7 @@ std::int16_t Page(const QString& what, const QString& text)
     return *page;
 }
 
-void ApplyPositionals(CommandLine& line, const QStringList& positionals)
+void ApplyPositionals(CommandLine& line, const QStringList& positionals, const TextReader& read)
 {
     const auto device = [&line](const QString& text) {
         QString error;
@@ -158,16 +165,31 @@ void ApplyPositionals(CommandLine& line, const QStringList& positionals)
     };
 
     switch (line.command) {
-    case Command::Program:
-        if (positionals.isEmpty())
-            throw Failure{QStringLiteral("program: no device address given")};
-        if (positionals.size() > MaxDevices)
-            throw Failure{QStringLiteral("program: %1 devices given, at most %2 at once")
-                              .arg(positionals.size())
-                              .arg(MaxDevices)};
+    case Command::Program: {
+        std::vector<DeviceEntry> listed;
+        if (line.devicesFrom) {
+            QString error;
+            const auto text = read(*line.devicesFrom, &error);
+            if (!text)
+                throw Failure{QStringLiteral("--devices-from: %1").arg(error)};
+            const auto entries = ParseDeviceList(*text, *line.devicesFrom, line.port, &error);
+            if (!entries)
+                throw Failure{error};
+            listed = *entries;
+        }
+        const qsizetype count = positionals.size() + static_cast<qsizetype>(listed.size());
+        if (count == 0)
+            throw Failure{
+                line.devicesFrom
+                    ? QStringLiteral("program: no device address given, and none in %1").arg(Quote(*line.devicesFrom))
+                    : QStringLiteral("program: no device address given")};
+        if (count > MaxDevices)
+            throw Failure{QStringLiteral("program: %1 devices given, at most %2 at once").arg(count).arg(MaxDevices)};
         for (const QString& text : positionals)
             line.devices.push_back(device(text));
+        line.devices.insert(line.devices.end(), listed.begin(), listed.end());
         break;
+    }
     case Command::FontDownload:
         if (positionals.size() != 4)
             throw Failure{QStringLiteral("font-download takes ADDRESS[:PORT] NAME FIRST_PAGE LAST_PAGE")};
@@ -298,7 +320,53 @@ std::optional<DeviceEntry> ParseDeviceText(const QString& text, int defaultPort,
     return entry;
 }
 
-ParseResult ParseCommandLine(const QStringList& args)
+std::optional<std::vector<DeviceEntry>> ParseDeviceList(const QString& text, const QString& source, int defaultPort,
+                                                        QString* error)
+{
+    std::vector<DeviceEntry> entries;
+    int number = 0;
+    for (const QStringView raw : QStringView(text).split(u'\n')) {
+        ++number;
+        // No device text holds a '#', so a comment may follow one on its line.
+        const qsizetype hash = raw.indexOf(u'#');
+        const QString item = (hash < 0 ? raw : raw.left(hash)).trimmed().toString();
+        if (item.isEmpty())
+            continue;
+        QString why;
+        const auto entry = ParseDeviceText(item, defaultPort, &why);
+        if (!entry) {
+            *error = QStringLiteral("%1:%2: %3").arg(source).arg(number).arg(why);
+            return std::nullopt;
+        }
+        entries.push_back(*entry);
+        // Refused here already, so a huge list is not parsed to the end first.
+        if (static_cast<qsizetype>(entries.size()) > MaxDevices) {
+            *error = QStringLiteral("%1:%2: more than %3 devices").arg(source).arg(number).arg(MaxDevices);
+            return std::nullopt;
+        }
+    }
+    return entries;
+}
+
+std::optional<QString> ReadDeviceListFile(const QString& path, QString* error)
+{
+    if (const auto why = CheckReadableFile(path, MaxDeviceListBytes)) {
+        *error = *why;
+        return std::nullopt;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("%1: cannot be read (%2)").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    QString text = QString::fromUtf8(file.read(MaxDeviceListBytes));
+    // Some editors start UTF-8 with a byte order mark; it is not part of the first device.
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    return text;
+}
+
+ParseResult ParseCommandLine(const QStringList& args, const TextReader& read)
 {
     ParseResult result;
     CommandLine& line = result.line;
@@ -361,7 +429,7 @@ ParseResult ParseCommandLine(const QStringList& args)
             }
             ApplyOption(line, name, value);
         }
-        ApplyPositionals(line, positionals);
+        ApplyPositionals(line, positionals, read);
     } catch (const Failure& failure) {
         result.error = failure.message;
     }
@@ -372,7 +440,8 @@ QString HelpText()
 {
     return QStringLiteral(
         "Usage:\n"
-        "  modburn-cli program       [--image FILE] [--port N] [--give-up-after S] [--json] ADDRESS[:PORT]...\n"
+        "  modburn-cli program       [--image FILE] [--port N] [--give-up-after S] [--json]\n"
+        "                            [--devices-from FILE] ADDRESS[:PORT]...\n"
         "  modburn-cli font-download [--port N] [--json] ADDRESS[:PORT] NAME FIRST_PAGE LAST_PAGE\n"
         "  modburn-cli font-check    [--port N] [--json] ADDRESS[:PORT] CHECKSUM FIRST_PAGE LAST_PAGE\n"
         "  modburn-cli --help | --version\n"
@@ -391,6 +460,8 @@ QString HelpText()
         "                      working folder; at most 8192 bytes)\n"
         "  --port N            the TCP port of devices without their own (default 4001)\n"
         "  --give-up-after S   stop every run still going after S seconds (exit 3)\n"
+        "  --devices-from FILE more devices, one a line as on the command line\n"
+        "                      (blank lines and # comments skipped)\n"
         "  --json              one JSON object per line and event on stdout\n"
         "\n"
         "Exit status: 0 all done, 1 a device not programmed or an operation failed,\n"
@@ -398,9 +469,14 @@ QString HelpText()
         "130 interrupted (Ctrl-C or SIGTERM).\n");
 }
 
+QString ToolVersion()
+{
+    return QStringLiteral(MODBURN_VERSION);
+}
+
 QString VersionText()
 {
-    return QStringLiteral("modburn-cli %1\n").arg(QLatin1String(MODBURN_VERSION));
+    return QStringLiteral("modburn-cli %1\n").arg(ToolVersion());
 }
 
 }  // namespace modburn::cli

@@ -1,12 +1,14 @@
 #pragma once
 
 // The command line of modburn-cli parsed into a plain struct, without side
-// effects, so every accepted and refused argument can be tested directly.
+// effects, so every accepted and refused argument can be tested directly. The
+// one file it reads (--devices-from) comes through a reader the caller gives.
 
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -16,6 +18,8 @@ inline constexpr int DefaultPort = 4001;
 // Each device is a thread with a few descriptors; beyond this an operator
 // should split the fleet rather than meet the descriptor limit mid-run.
 inline constexpr int MaxDevices = 256;
+// A device list longer than this is not one a person wrote.
+inline constexpr qint64 MaxDeviceListBytes = 4 * 1024 * 1024;
 
 enum class Command { Help, Version, Program, FontDownload, FontCheck };
 
@@ -33,7 +37,8 @@ struct CommandLine {
     std::optional<QString> image;        // --image FILE (program)
     int port = DefaultPort;              // --port N, for devices without their own
     std::optional<double> giveUpAfterS;  // --give-up-after S (program)
-    std::vector<DeviceEntry> devices;    // one for the font operations
+    std::optional<QString> devicesFrom;  // --devices-from FILE (program)
+    std::vector<DeviceEntry> devices;    // the command line's, then the file's; one for the font operations
     QString fontName;                    // font-download: NAME as given; the file is NAME.bin, blanks trimmed
     std::int32_t checksum = 0;           // font-check
     std::int16_t firstPage = 0;
@@ -45,8 +50,14 @@ struct ParseResult {
     QString error;     // one line, without the program name
 };
 
+// The text of a file, or nothing with `error` saying why it cannot be had.
+using TextReader = std::function<std::optional<QString>(const QString& path, QString* error)>;
+
+// From disk: UTF-8, at most MaxDeviceListBytes.
+std::optional<QString> ReadDeviceListFile(const QString& path, QString* error);
+
 // `args` are the arguments after the program name.
-ParseResult ParseCommandLine(const QStringList& args);
+ParseResult ParseCommandLine(const QStringList& args, const TextReader& read = ReadDeviceListFile);
 
 // The pieces, for the parser and its tests. Each returns nothing for text it
 // refuses; none of them trims or accepts signs, hex or non-ASCII digits.
@@ -56,6 +67,13 @@ std::optional<std::int32_t> ParseChecksumText(const QString& text);  // signed 3
 std::optional<double> ParseSecondsText(const QString& text);         // > 0, decimal, e.g. 2.5
 // ADDRESS[:PORT], [v6]:PORT, or a bare IPv6 address; `error` says what is wrong.
 std::optional<DeviceEntry> ParseDeviceText(const QString& text, int defaultPort, QString* error);
+// A device list: one device a line as on the command line; blanks around it,
+// blank lines and everything from '#' on are skipped. `error` names `source`
+// and the line ("devices.txt:3: device ...").
+std::optional<std::vector<DeviceEntry>> ParseDeviceList(const QString& text, const QString& source, int defaultPort,
+                                                        QString* error);
+
+QString ToolVersion();
 
 QString HelpText();
 QString VersionText();

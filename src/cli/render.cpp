@@ -51,24 +51,34 @@ QString Bar(int percent)
 
 class JsonReporter : public Reporter {
 public:
-    JsonReporter(Writer out, Writer err) : out_(std::move(out)), err_(std::move(err)) {}
+    JsonReporter(Writer out, Writer err, RunRecord record, WallClock clock)
+        : out_(std::move(out)), err_(std::move(err)), record_(std::move(record)), clock_(std::move(clock))
+    {
+    }
 
-    void OnEvent(const Event& event) override { out_(JsonLine(event) + '\n'); }
+    void OnEvent(const Event& event) override
+    {
+        // Only the lines that carry a time ask the clock.
+        const QDateTime at = event.kind == EventKind::Start ? clock_() : QDateTime();
+        out_(JsonLine(event, record_, at) + '\n');
+    }
     void Finish(const std::vector<Event>& ends, const Event& summary) override
     {
-        out_(JsonLine(summary) + '\n');
+        out_(JsonLine(summary, record_, clock_()) + '\n');
         if (err_)
-            err_(SummaryTable(ends).toUtf8());
+            err_(SummaryTable(ends, record_).toUtf8());
     }
 
 private:
     Writer out_;
     Writer err_;
+    RunRecord record_;
+    WallClock clock_;
 };
 
 class PlainReporter : public Reporter {
 public:
-    explicit PlainReporter(Writer out) : out_(std::move(out)) {}
+    PlainReporter(Writer out, RunRecord record) : out_(std::move(out)), record_(std::move(record)) {}
 
     void OnEvent(const Event& event) override
     {
@@ -93,7 +103,10 @@ public:
         if (!line.isEmpty())
             out_((line + u'\n').toUtf8());
     }
-    void Finish(const std::vector<Event>& ends, const Event&) override { out_(('\n' + SummaryTable(ends)).toUtf8()); }
+    void Finish(const std::vector<Event>& ends, const Event&) override
+    {
+        out_(('\n' + SummaryTable(ends, record_)).toUtf8());
+    }
 
 private:
     struct Seen {
@@ -101,12 +114,16 @@ private:
         int step = -1;
     };
     Writer out_;
+    RunRecord record_;
     QHash<QString, Seen> seen_;
 };
 
 class TerminalReporter : public Reporter {
 public:
-    TerminalReporter(Writer out, std::function<TerminalSize()> size) : out_(std::move(out)), size_(std::move(size)) {}
+    TerminalReporter(Writer out, std::function<TerminalSize()> size, RunRecord record)
+        : out_(std::move(out)), size_(std::move(size)), record_(std::move(record))
+    {
+    }
 
     void Begin(const QStringList& devices) override
     {
@@ -127,7 +144,7 @@ public:
     void Finish(const std::vector<Event>& ends, const Event&) override
     {
         Draw();
-        out_(('\n' + SummaryTable(ends)).toUtf8());
+        out_(('\n' + SummaryTable(ends, record_)).toUtf8());
     }
 
 private:
@@ -142,6 +159,7 @@ private:
 
     Writer out_;
     std::function<TerminalSize()> size_;
+    RunRecord record_;
     ProgressBoard board_;
     bool dirty_ = false;
     int shown_ = 0;
@@ -149,7 +167,12 @@ private:
 
 }  // namespace
 
-QByteArray JsonLine(const Event& event)
+QString IsoTime(const QDateTime& time)
+{
+    return time.toUTC().toString(Qt::ISODateWithMs);
+}
+
+QByteArray JsonLine(const Event& event, const RunRecord& record, const QDateTime& at)
 {
     QJsonObject object;
     object.insert(QStringLiteral("device"),
@@ -162,6 +185,20 @@ QByteArray JsonLine(const Event& event)
     object.insert(QStringLiteral("locks"),
                   event.locks ? QJsonValue(LocksText(*event.locks)) : QJsonValue(QJsonValue::Null));
     object.insert(QStringLiteral("elapsed_ms"), static_cast<qint64>(event.elapsedMs));
+
+    const bool start = event.kind == EventKind::Start;
+    const bool summary = event.kind == EventKind::Summary;
+    const QJsonValue null(QJsonValue::Null);
+    const auto recorded = [&](const QString& text) {
+        return (start || summary) && !text.isEmpty() ? QJsonValue(text) : null;
+    };
+    object.insert(QStringLiteral("version"), recorded(record.version));
+    object.insert(QStringLiteral("image_sha256"), recorded(record.imageSha256));
+    object.insert(QStringLiteral("image_bytes"),
+                  (start || summary) && record.imageBytes ? QJsonValue(*record.imageBytes) : null);
+    const bool timed = (start || summary) && at.isValid();
+    object.insert(QStringLiteral("started_at"), timed ? QJsonValue(IsoTime(at.addMSecs(-event.elapsedMs))) : null);
+    object.insert(QStringLiteral("finished_at"), timed && summary ? QJsonValue(IsoTime(at)) : null);
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
@@ -194,7 +231,7 @@ QString PlainLine(const Event& event)
     return {};
 }
 
-QString SummaryTable(const std::vector<Event>& ends)
+QString SummaryTable(const std::vector<Event>& ends, const RunRecord& record)
 {
     const QStringList heads{QStringLiteral("DEVICE"), QStringLiteral("VERDICT"), QStringLiteral("LOCKS"),
                             QStringLiteral("TIME"), QStringLiteral("DETAIL")};
@@ -222,6 +259,11 @@ QString SummaryTable(const std::vector<Event>& ends)
     addRow(heads);
     for (const QStringList& row : rows)
         addRow(row);
+    if (!record.imageSha256.isEmpty()) {
+        table +=
+            QStringLiteral("image: %1 bytes, sha256 %2\n")
+                .arg(record.imageBytes ? QString::number(*record.imageBytes) : QStringLiteral("?"), record.imageSha256);
+    }
     return table;
 }
 
@@ -351,15 +393,18 @@ QByteArray RedrawSequence(int previous, const QStringList& lines)
     return out;
 }
 
-std::unique_ptr<Reporter> MakeReporter(OutputMode mode, Writer out, Writer err, std::function<TerminalSize()> size)
+std::unique_ptr<Reporter> MakeReporter(OutputMode mode, Writer out, Writer err, std::function<TerminalSize()> size,
+                                       RunRecord record, WallClock clock)
 {
+    if (!clock)
+        clock = [] { return QDateTime::currentDateTimeUtc(); };
     switch (mode) {
     case OutputMode::Json:
-        return std::make_unique<JsonReporter>(std::move(out), std::move(err));
+        return std::make_unique<JsonReporter>(std::move(out), std::move(err), std::move(record), std::move(clock));
     case OutputMode::Plain:
-        return std::make_unique<PlainReporter>(std::move(out));
+        return std::make_unique<PlainReporter>(std::move(out), std::move(record));
     case OutputMode::Terminal:
-        return std::make_unique<TerminalReporter>(std::move(out), std::move(size));
+        return std::make_unique<TerminalReporter>(std::move(out), std::move(size), std::move(record));
     }
     return nullptr;
 }

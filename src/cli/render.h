@@ -7,6 +7,7 @@
 #include "cli/events.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -23,15 +24,33 @@ enum class OutputMode {
     Json,      // one JSON object per line and event
 };
 
+// What went where: the image and the tool that sent it, for the start and
+// summary records and the summary table.
+struct RunRecord {
+    QString version;                   // the tool's; empty when unknown
+    QString imageSha256;               // lower-case hex; empty when no image is sent (font operations)
+    std::optional<qint64> imageBytes;  // the image's size
+};
+
+// The wall clock, in UTC; a parameter so tests can fix it.
+using WallClock = std::function<QDateTime()>;
+
+// UTC, ISO 8601 to the millisecond: 2026-12-08T18:53:18.123Z.
+QString IsoTime(const QDateTime& time);
+
 // One JSON object, without the line break. Every key is always present:
-// device, event, page, percent, message, verdict, locks, elapsed_ms.
-QByteArray JsonLine(const Event& event);
+// device, event, page, percent, message, verdict, locks, elapsed_ms, and
+// version, image_sha256, image_bytes, started_at, finished_at, which are null
+// except on start (all but finished_at) and summary lines. `at` is when the
+// event was seen: started_at is `at` less elapsed_ms, finished_at `at`.
+QByteArray JsonLine(const Event& event, const RunRecord& record = {}, const QDateTime& at = {});
 
 // The plain line for an event, or an empty string when it has none.
 QString PlainLine(const Event& event);
 
-// The table printed at the end: device, verdict, lock bytes, time, detail.
-QString SummaryTable(const std::vector<Event>& ends);
+// The table printed at the end: device, verdict, lock bytes, time, detail;
+// then the image's size and SHA-256 when one was sent.
+QString SummaryTable(const std::vector<Event>& ends, const RunRecord& record = {});
 
 // Terminal cells a text takes: East Asian wide characters take two.
 int DisplayWidth(const QString& text);
@@ -89,8 +108,8 @@ public:
 };
 
 // `out` is stdout; `err` takes the table in JSON mode, so stdout stays JSON.
-// `size` is asked at every redraw.
-std::unique_ptr<Reporter> MakeReporter(OutputMode mode, Writer out, Writer err,
-                                       std::function<TerminalSize()> size = {});
+// `size` is asked at every redraw; `clock` defaults to the system's.
+std::unique_ptr<Reporter> MakeReporter(OutputMode mode, Writer out, Writer err, std::function<TerminalSize()> size = {},
+                                       RunRecord record = {}, WallClock clock = {});
 
 }  // namespace modburn::cli

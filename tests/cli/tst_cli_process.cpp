@@ -4,6 +4,7 @@
 
 #include "launcher.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -187,11 +188,24 @@ void CliProcessTest::fleet()
     QString problem;
     const std::vector<QJsonObject> lines = JsonLines(json.out, &problem);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    const QStringList keys{"device", "elapsed_ms", "event", "locks", "message", "page", "percent", "verdict"};
+    const QStringList keys{"device",  "elapsed_ms", "event",   "finished_at", "image_bytes", "image_sha256", "locks",
+                           "message", "page",       "percent", "started_at",  "verdict",     "version"};
     for (const QJsonObject& line : lines)
         QCOMPARE(line.keys(), keys);
     QCOMPARE(lines.back().value("event").toString(), QStringLiteral("summary"));
     QVERIFY(lines.back().value("device").isNull());
+    // The record of what went out is the image the devices stored.
+    const QString sha = QString::fromLatin1(QCryptographicHash::hash(Image(), QCryptographicHash::Sha256).toHex());
+    for (const QJsonObject& line : {lines.front(), lines.back()}) {
+        QCOMPARE(line.value("image_sha256").toString(), sha);
+        QCOMPARE(line.value("image_bytes").toInteger(), Image().size());
+        QVERIFY(!line.value("version").toString().isEmpty());
+        QVERIFY(QDateTime::fromString(line.value("started_at").toString(), Qt::ISODateWithMs).isValid());
+    }
+    const QDateTime finished = QDateTime::fromString(lines.back().value("finished_at").toString(), Qt::ISODateWithMs);
+    QCOMPARE(finished.timeSpec(), Qt::UTC);
+    QCOMPARE(QDateTime::fromString(lines.back().value("started_at").toString(), Qt::ISODateWithMs).msecsTo(finished),
+             lines.back().value("elapsed_ms").toInteger());
     for (int i = 0; i < kinds.size(); ++i) {
         std::vector<QJsonObject> own;
         for (const QJsonObject& line : lines) {

@@ -7,6 +7,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTimeZone>
 #include <QtTest>
 
 using namespace modburn;
@@ -14,11 +15,19 @@ using namespace modburn::cli;
 
 Q_DECLARE_METATYPE(modburn::cli::Event)
 Q_DECLARE_METATYPE(modburn::cli::Phase)
+Q_DECLARE_METATYPE(modburn::cli::RunRecord)
 
 namespace {
 
 const QString CrLf = QStringLiteral("\r\n");
 const Locks Good{0xAF, 0xDC, 0xCC};
+const QString Sha = QStringLiteral("9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08");
+const RunRecord Record{QStringLiteral("1.2.3"), Sha, 8192};
+const RunRecord FontRecord{QStringLiteral("1.2.3"), {}, {}};
+// When the reporters below see an event.
+const QDateTime Seen(QDate(2026, 12, 8), QTime(18, 53, 18, 123), QTimeZone::utc());
+// The keys only start and summary lines fill.
+const QStringList RecordKeys{"finished_at", "image_bytes", "image_sha256", "started_at", "version"};
 
 Event Make(EventKind kind, const QString& device = QStringLiteral("127.0.0.1:4001"))
 {
@@ -145,31 +154,37 @@ void CliRenderTest::oneLine()
 void CliRenderTest::jsonLine_data()
 {
     QTest::addColumn<Event>("event");
-    QTest::addColumn<QString>("expected");  // the object as compact JSON with keys in order
+    QTest::addColumn<RunRecord>("record");
+    QTest::addColumn<QDateTime>("at");
+    // The object as compact JSON with keys in order; record keys left out are null.
+    QTest::addColumn<QString>("expected");
     Event status = Make(EventKind::Status);
     status.message = run::msg::PageRejected(5);
     status.page = 5;
     status.percent = 3;
     status.elapsedMs = 1234;
     QTest::newRow("status keeps the designed text with its CR LF")
-        << status
+        << status << Record << Seen
         << QStringLiteral(
                R"({"device":"127.0.0.1:4001","elapsed_ms":1234,"event":"status","locks":null,)"
                R"("message":"  \r\n  \r\n        烧录出错!\r\n         5","page":5,"percent":3,"verdict":null})");
-    QTest::newRow("progress") << Progress(QStringLiteral("[::1]:4001"), 64, 50)
+    QTest::newRow("progress") << Progress(QStringLiteral("[::1]:4001"), 64, 50) << Record << Seen
                               << QStringLiteral(
                                      R"({"device":"[::1]:4001","elapsed_ms":0,"event":"progress","locks":null,)"
                                      R"("message":null,"page":64,"percent":50,"verdict":null})");
     QTest::newRow("programmed")
-        << End(QStringLiteral("d:1"), Verdict::Programmed, Good, QStringLiteral("lock bytes AF DC CC"), 1700)
+        << End(QStringLiteral("d:1"), Verdict::Programmed, Good, QStringLiteral("lock bytes AF DC CC"), 1700) << Record
+        << Seen
         << QStringLiteral(R"({"device":"d:1","elapsed_ms":1700,"event":"end","locks":"AF DC CC",)"
                           R"("message":"lock bytes AF DC CC","page":null,"percent":null,"verdict":"programmed"})");
     QTest::newRow("lock bytes with leading zeros")
-        << End(QStringLiteral("d:1"), Verdict::Failed, Locks{0x00, 0xDC, 0x0C}, QStringLiteral("x"), 1)
+        << End(QStringLiteral("d:1"), Verdict::Failed, Locks{0x00, 0xDC, 0x0C}, QStringLiteral("x"), 1) << Record
+        << Seen
         << QStringLiteral(R"({"device":"d:1","elapsed_ms":1,"event":"end","locks":"00 DC 0C",)"
                           R"("message":"x","page":null,"percent":null,"verdict":"failed"})");
     QTest::newRow("unreachable") << End(QStringLiteral("d:1"), Verdict::Error, std::nullopt,
                                         QStringLiteral("unreachable"), 5000)
+                                 << Record << Seen
                                  << QStringLiteral(
                                         R"({"device":"d:1","elapsed_ms":5000,"event":"end","locks":null,)"
                                         R"("message":"unreachable","page":null,"percent":null,"verdict":"error"})");
@@ -178,21 +193,56 @@ void CliRenderTest::jsonLine_data()
     summary.message = QStringLiteral("5 devices");
     summary.elapsedMs = 4000;
     QTest::newRow("summary has no device")
-        << summary
-        << QStringLiteral(R"({"device":null,"elapsed_ms":4000,"event":"summary","locks":null,)"
-                          R"("message":"5 devices","page":null,"percent":null,"verdict":"gave-up"})");
+        << summary << Record << Seen
+        << QStringLiteral(
+               R"({"device":null,"elapsed_ms":4000,"event":"summary","locks":null,)"
+               R"("message":"5 devices","page":null,"percent":null,"verdict":"gave-up",)"
+               R"("version":"1.2.3","image_sha256":"9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08",)"
+               R"("image_bytes":8192,"started_at":"2026-12-08T18:53:14.123Z",)"
+               R"("finished_at":"2026-12-08T18:53:18.123Z"})");
+    Event start = Make(EventKind::Start);
+    start.message = QStringLiteral("127.0.0.1 port 4001");
+    start.elapsedMs = 3;
+    QTest::newRow("start carries the image, the version and when the device started")
+        << start << Record << Seen
+        << QStringLiteral(
+               R"({"device":"127.0.0.1:4001","elapsed_ms":3,"event":"start","locks":null,)"
+               R"("message":"127.0.0.1 port 4001","page":null,"percent":null,"verdict":null,)"
+               R"("version":"1.2.3","image_sha256":"9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08",)"
+               R"("image_bytes":8192,"started_at":"2026-12-08T18:53:18.120Z"})");
+    QTest::newRow("a font operation's start has no image")
+        << start << FontRecord << Seen
+        << QStringLiteral(R"({"device":"127.0.0.1:4001","elapsed_ms":3,"event":"start","locks":null,)"
+                          R"("message":"127.0.0.1 port 4001","page":null,"percent":null,"verdict":null,)"
+                          R"("version":"1.2.3","started_at":"2026-12-08T18:53:18.120Z"})");
+    QTest::newRow("a clock ahead of UTC, across midnight, still says UTC")
+        << summary << Record << QDateTime(QDate(2026, 12, 9), QTime(2, 0, 1, 500), QTimeZone(8 * 3600))
+        << QStringLiteral(
+               R"({"device":null,"elapsed_ms":4000,"event":"summary","locks":null,)"
+               R"("message":"5 devices","page":null,"percent":null,"verdict":"gave-up",)"
+               R"("version":"1.2.3","image_sha256":"9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08",)"
+               R"("image_bytes":8192,"started_at":"2026-12-08T17:59:57.500Z",)"
+               R"("finished_at":"2026-12-08T18:00:01.500Z"})");
 }
 
 void CliRenderTest::jsonLine()
 {
     QFETCH(Event, event);
+    QFETCH(RunRecord, record);
+    QFETCH(QDateTime, at);
     QFETCH(QString, expected);
-    const QByteArray line = JsonLine(event);
+    const QByteArray line = JsonLine(event, record, at);
     QVERIFY(!line.contains('\n'));
     const QJsonObject object = Parse(line);
-    QCOMPARE(object.keys(),
-             (QStringList{"device", "elapsed_ms", "event", "locks", "message", "page", "percent", "verdict"}));
-    QCOMPARE(object, Parse(expected.toUtf8()));
+    QCOMPARE(object.keys(), (QStringList{"device", "elapsed_ms", "event", "finished_at", "image_bytes", "image_sha256",
+                                         "locks", "message", "page", "percent", "started_at", "verdict", "version"}));
+    QJsonObject want = Parse(expected.toUtf8());
+    QVERIFY(!want.isEmpty());
+    for (const QString& key : RecordKeys) {
+        if (!want.contains(key))
+            want.insert(key, QJsonValue::Null);
+    }
+    QCOMPARE(object, want);
     // The designed text comes back byte for byte.
     if (event.kind == EventKind::Status)
         QCOMPARE(object.value(QStringLiteral("message")).toString(), event.message);
@@ -250,6 +300,14 @@ void CliRenderTest::summaryTableLinesUpItsColumns()
     QCOMPARE(lines[1].simplified(), QStringLiteral("127.0.0.1:40001 programmed AF DC CC 1.7 s lock bytes AF DC CC"));
     QCOMPARE(lines[2].simplified(), QStringLiteral("[::1]:4001 error - 5.0 s unreachable"));
     QCOMPARE(lines[3].simplified(), QStringLiteral("h:1 gave-up - 4.0 s -"));
+
+    // With the image that went out, its digest follows the rows.
+    const QStringList recorded =
+        SummaryTable({End(QStringLiteral("h:1"), Verdict::Programmed, Good, QString(), 1700)}, Record)
+            .split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(recorded.size(), 3);
+    QCOMPARE(recorded[2], QStringLiteral("image: 8192 bytes, sha256 ") + Sha);
+    QCOMPARE(SummaryTable({}, FontRecord).split(u'\n', Qt::SkipEmptyParts).size(), 1);
 }
 
 void CliRenderTest::displayWidth_data()
@@ -350,8 +408,8 @@ void CliRenderTest::reporters_data()
     // operation's 21 progress events, 0% to 100% by fives.
     QTest::newRow("JSON: every event, then the summary; the table on stderr")
         << int(OutputMode::Json) << 1 + 1 + 6 + 21 + 1 + 1 << true;
-    QTest::newRow("plain: status lines, progress by tenths only without them, then the table")
-        << int(OutputMode::Plain) << 1 + 1 + 11 + 1 + 3 << false;
+    QTest::newRow("plain: status lines, progress by tenths only without them, then the table and the image")
+        << int(OutputMode::Plain) << 1 + 1 + 11 + 1 + 4 << false;
 }
 
 void CliRenderTest::reporters()
@@ -361,8 +419,14 @@ void CliRenderTest::reporters()
     QFETCH(bool, tableOnErr);
     QByteArray out;
     QByteArray err;
+    int clockReads = 0;
     const auto reporter = MakeReporter(
-        static_cast<OutputMode>(mode), [&](const QByteArray& b) { out += b; }, [&](const QByteArray& b) { err += b; });
+        static_cast<OutputMode>(mode), [&](const QByteArray& b) { out += b; }, [&](const QByteArray& b) { err += b; },
+        {}, Record,
+        [&] {
+            ++clockReads;
+            return Seen.addSecs(clockReads);  // a second later at every reading
+        });
     const QString run = QStringLiteral("10.0.0.1:4001");
     const QString font = QStringLiteral("10.0.0.2:4001");
     reporter->Begin({run, font});
@@ -380,6 +444,7 @@ void CliRenderTest::reporters()
     reporter->OnEvent(end);
     Event summary = Make(EventKind::Summary, QString());
     summary.verdict = Verdict::Programmed;
+    summary.elapsedMs = 1500;
     reporter->Finish({end}, summary);
 
     QVERIFY(out.endsWith('\n'));
@@ -389,12 +454,26 @@ void CliRenderTest::reporters()
     if (mode == int(OutputMode::Json)) {
         for (const QByteArray& line : lines)
             QVERIFY2(!Parse(line).isEmpty(), line.constData());
-        QCOMPARE(Parse(lines.last()).value(QStringLiteral("event")).toString(), QStringLiteral("summary"));
+        // The start line has the clock when it came; the summary when the command ended.
+        const QJsonObject first = Parse(lines.first());
+        QCOMPARE(first.value(QStringLiteral("event")).toString(), QStringLiteral("start"));
+        QCOMPARE(first.value(QStringLiteral("started_at")).toString(), QStringLiteral("2026-12-08T18:53:19.123Z"));
+        QCOMPARE(first.value(QStringLiteral("image_sha256")).toString(), Sha);
+        QCOMPARE(first.value(QStringLiteral("image_bytes")).toInteger(), 8192);
+        QCOMPARE(first.value(QStringLiteral("version")).toString(), QStringLiteral("1.2.3"));
+        const QJsonObject last = Parse(lines.last());
+        QCOMPARE(last.value(QStringLiteral("event")).toString(), QStringLiteral("summary"));
+        QCOMPARE(last.value(QStringLiteral("started_at")).toString(), QStringLiteral("2026-12-08T18:53:18.623Z"));
+        QCOMPARE(last.value(QStringLiteral("finished_at")).toString(), QStringLiteral("2026-12-08T18:53:20.123Z"));
+        QCOMPARE(last.value(QStringLiteral("image_sha256")).toString(), Sha);
+        QCOMPARE(clockReads, 2);
         QVERIFY(err.startsWith("DEVICE"));
+        QVERIFY(err.endsWith(("image: 8192 bytes, sha256 " + Sha + u'\n').toUtf8()));
     } else {
         QCOMPARE(lines[2], QByteArray("10.0.0.2:4001 page 100 0%"));
         QCOMPARE(lines[3], QByteArray("10.0.0.2:4001 page 102 10%"));
-        QVERIFY(lines[lines.size() - 2].startsWith("DEVICE"));
+        QVERIFY(lines[lines.size() - 3].startsWith("DEVICE"));
+        QCOMPARE(lines.last(), ("image: 8192 bytes, sha256 " + Sha).toUtf8());
     }
 }
 

@@ -120,15 +120,24 @@ bool PageAccepted(std::uint8_t reply)
     return reply == PageAcceptedByte;
 }
 
-bool FontPageAccepted(const RecBuffer& RecBuf)
+bool FontPageAccepted(std::span<const std::uint8_t> reply)
 {
-    return RecBuf[3] == 'O' && RecBuf[4] == 'K';
+    return reply.size() >= static_cast<std::size_t>(FontPageReply.length) && reply[3] == 'O' && reply[4] == 'K';
 }
 
-bool CheckReplyMatches(const RecBuffer& RecBuf, const SendBuffer& SendBuf)
+bool CheckReplyMatches(std::span<const std::uint8_t> reply, const SendBuffer& SendBuf)
 {
+    constexpr auto length = static_cast<std::size_t>(CheckReply.length);
+    if (reply.size() < length)
+        return false;
+    const auto sameAsSent = [&](std::size_t at, std::size_t from) { return reply[at] == SendBuf[from]; };
+    bool echoed = true;
+    for (std::size_t i = 0; i < length && echoed; ++i)
+        echoed = sameAsSent(i, i);
+    if (echoed)
+        return false;
     for (std::size_t i = 0; i < 8; ++i) {
-        if (RecBuf[11 + i] != SendBuf[12 + i])
+        if (!sameAsSent(11 + i, 12 + i))
             return false;
     }
     return true;

@@ -40,16 +40,28 @@ inline constexpr int ModulePageSize = 64;
 inline constexpr int ModulePages = 128;
 inline constexpr int FontPageSize = 256;
 
-// What each frame waits for: reply length and time-out in milliseconds.
+// Which replies of a module page the module's three lock bytes follow.
+enum class LocksFollow : std::uint8_t {
+    Never,    // every frame but module pages
+    Refusal,  // pages 0..126: a refusal
+    Any,      // page 127: its acceptance as much as a refusal
+};
+
+// What each frame waits for: reply length, time-out in milliseconds, and
+// whether the lock bytes may follow the reply.
 struct ReplyRule {
     std::int16_t length;
     std::int16_t timeoutMs;
+    LocksFollow locks = LocksFollow::Never;
 };
 inline constexpr ReplyRule ShortReply{1, 500};
-inline constexpr ReplyRule PageReply{1, 5000};
+inline constexpr ReplyRule PageReply{1, 5000, LocksFollow::Refusal};
+inline constexpr ReplyRule LastPageReply{1, 5000, LocksFollow::Any};
 inline constexpr ReplyRule LockReply{3, 5000};
 inline constexpr ReplyRule FontPageReply{8, 2000};
 inline constexpr ReplyRule CheckReply{22, 5000};
+inline constexpr int LockBytes = 3;
+inline constexpr int LongestReply = 22;
 
 inline constexpr std::uint8_t PageAcceptedByte = 0x05;
 inline constexpr std::array<std::uint8_t, 3> ExpectedLocks{0xAF, 0xDC, 0xCC};
@@ -75,11 +87,13 @@ int BuildFontPageFrame(SendBuffer& SendBuf, std::uint8_t& FrameXor, std::int16_t
 int BuildCheckFrame(SendBuffer& SendBuf, std::uint8_t& FrameXor, char qualifier, std::int16_t sPage, std::int16_t ePage,
                     std::uint32_t checksum);
 
-// Reply rules.
+// Reply rules. A reply shorter than its rule's length does not pass.
 bool PageAccepted(std::uint8_t reply);
-bool FontPageAccepted(const RecBuffer& RecBuf);
-// Reply bytes 11..18 against the request's checksum digits at 12..19.
-bool CheckReplyMatches(const RecBuffer& RecBuf, const SendBuffer& SendBuf);
+bool FontPageAccepted(std::span<const std::uint8_t> reply);
+// Reply bytes 11..18 against the request's checksum digits at 12..19. The
+// request echoed back (a port that is not the device's) never matches, even
+// where its digits line up.
+bool CheckReplyMatches(std::span<const std::uint8_t> reply, const SendBuffer& SendBuf);
 // A lock byte as shown: upper-case hex without leading zeros (0x0C is "C").
 std::string LockText(std::uint8_t value);
 bool LocksExpected(std::uint8_t lock1, std::uint8_t lock2, std::uint8_t lock3);

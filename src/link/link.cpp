@@ -13,7 +13,13 @@ namespace {
 constexpr int HighestPort = 65535;
 constexpr int Timer1StartMs = 1000;
 constexpr int Timer4PeriodMs = 5000;
-}
+
+// Timer1 runs only inside a reply wait, whatever way the wait is left.
+struct TimerStop {
+    ITimer& timer;
+    ~TimerStop() { timer.SetEnabled(false); }
+};
+}  // namespace
 
 Link::Link(ISocket& tcpWinsock, ISocket& udpWinsock, ITimer& timer1, ITimer& timer4, IEventQueue& events)
     : TcpWinsock_(tcpWinsock), udpWinsock_(udpWinsock), Timer1_(timer1), Timer4_(timer4), events_(events)
@@ -41,6 +47,7 @@ void Link::StartTimers()
 void Link::Open(const QString& ipAddrText, const QString& portText)
 {
     TcpWinsock_.Close();
+    ledger_.Begin({0, 0});  // nothing owed on a new connection
     TcpWinsock_.SetProtocol(sock::ProtocolTcp);
     TcpWinsock_.SetLocalPort(0);
     TcpWinsock_.SetRemoteHost(TrimBlanks(ipAddrText));
@@ -58,24 +65,56 @@ void Link::Open(const QString& ipAddrText, const QString& portText)
     WaitUntil([this] { return TcpWinsock_.State() == sock::Connected || ConnOverTimeFlag_ != FlagFalse; });
 }
 
-Reply Link::Exchange(const FrameBuilder& build, frame::ReplyRule reply, ISerialPort* clearFirst)
+Reply Link::Exchange(const FrameBuilder& build, frame::ReplyRule reply, ISerialPort* clearFirst, Send send)
 {
+    if (send == Send::First)
+        ledger_.Begin(reply);
     const int length = build(SendBuf_, FrameXor_);
     if (clearFirst)
         clearFirst->SetInBufferCount(0);
     DownLoad(static_cast<std::int16_t>(length));
-    return AwaitReply(reply);
+    ledger_.Sent();
+    const TimerStop stop{Timer1_};
+    WaitForReply(reply.timeoutMs, [this] { return ledger_.Answered(); });
+    if (!ledger_.Answered())
+        return Reply::TimedOut;
+    WaitForOwed(reply.timeoutMs);
+    return Reply::Answered;
+}
+
+void Link::WaitForOwed(std::int16_t OverTimeX)
+{
+    // A reply comes within two time-outs of its send or never. The first
+    // stretch is what is left of the running time-out of the last send.
+    const auto settled = [this] { return ledger_.AllIn() || LinkClosed(); };
+    if (OverTimeFlag_ == FlagFalse)
+        WaitUntil([&] { return settled() || OverTimeFlag_ != FlagFalse; });
+    if (!settled())
+        WaitForReply(OverTimeX, settled);
+    Timer1_.SetEnabled(false);
+    ledger_.ExpireUnanswered();
+}
+
+void Link::CollectOwed()
+{
+    // The send's own time-out has passed: one more is left.
+    const TimerStop stop{Timer1_};
+    if (!ledger_.AllIn() && !LinkClosed())
+        WaitForOwed(ledger_.Rule().timeoutMs);
+    ledger_.ExpireUnanswered();
+}
+
+Reply Link::AwaitLocks()
+{
+    const TimerStop stop{Timer1_};
+    WaitForReply(frame::LockReply.timeoutMs, [this] { return !ledger_.LocksPending(); });
+    return ledger_.LocksPending() ? Reply::TimedOut : Reply::Answered;
 }
 
 Reply Link::AwaitReply(frame::ReplyRule reply)
 {
+    ledger_.Begin({0, 0});
     return GetSerialData(reply.timeoutMs, reply.length) == FlagFalse ? Reply::Answered : Reply::TimedOut;
-}
-
-Reply Link::AwaitFollowing(frame::ReplyRule reply, int consumed)
-{
-    const auto kept = static_cast<std::int16_t>(std::clamp(consumed, 0, int{frame::RecBufSize}));
-    return GetFollowingData(reply.timeoutMs, reply.length, kept) == FlagFalse ? Reply::Answered : Reply::TimedOut;
 }
 
 void Link::DownLoad(std::int16_t Value)
@@ -93,35 +132,19 @@ void Link::DownLoad(std::int16_t Value)
 
 Flag Link::GetSerialData(std::int16_t OverTimeX, std::int16_t RecCommLen)
 {
-    RecBuf_[0] = 0;
-    RecCount_ = 0;
-    return WaitForReply(OverTimeX, RecCommLen);
+    const TimerStop stop{Timer1_};
+    return WaitForReply(OverTimeX, [this, RecCommLen] { return RecCount_ >= RecCommLen; });
 }
 
-Flag Link::GetFollowingData(std::int16_t OverTimeX, std::int16_t RecCommLen, std::int16_t consumed)
-{
-    const int dropped = std::clamp<int>(consumed, 0, RecCount_);
-    const int kept = RecCount_ - dropped;
-    std::copy_n(RecBuf_.begin() + dropped, kept, RecBuf_.begin());
-    RecCount_ = static_cast<std::int16_t>(kept);
-    if (kept == 0)
-        RecBuf_[0] = 0;
-    return WaitForReply(OverTimeX, RecCommLen);
-}
-
-Flag Link::WaitForReply(std::int16_t OverTimeX, std::int16_t RecCommLen)
+Flag Link::WaitForReply(std::int16_t OverTimeX, const std::function<bool()>& done)
 {
     Timer1_.SetEnabled(false);
     Timer1_.SetInterval(OverTimeX);
     OverTimeFlag_ = FlagFalse;
     Timer1_.SetEnabled(true);  // a full interval from now
-    try {
-        WaitUntil([this, RecCommLen] { return OverTimeFlag_ != FlagFalse || RecCount_ >= RecCommLen; });
-    } catch (...) {
-        Timer1_.SetEnabled(false);
-        throw;
-    }
-    Timer1_.SetEnabled(false);
+    RecBuf_[0] = 0;
+    RecCount_ = 0;
+    WaitUntil([&] { return OverTimeFlag_ != FlagFalse || done(); });
     return OverTimeFlag_;
 }
 
@@ -160,6 +183,7 @@ void Link::ThrowIfClosing() const
 void Link::TcpDataArrival(std::int32_t /*bytesTotal*/)
 {
     for (std::uint8_t byte : TcpWinsock_.GetData()) {
+        ledger_.Take(byte);
         // The buffer ends at element 548: later bytes have no room and are
         // dropped, and a wait for up to 549 bytes still ends.
         if (RecCount_ >= frame::RecBufSize)

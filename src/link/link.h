@@ -5,6 +5,7 @@
 // Callers build a frame and exchange it; the buffers and flags stay inside.
 
 #include "frame/frame.h"
+#include "frame/replies.h"
 #include "platform/eventqueue.h"
 #include "platform/serialport.h"
 #include "platform/socket.h"
@@ -15,6 +16,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <span>
 
 namespace modburn {
 
@@ -25,6 +27,9 @@ inline constexpr Flag FlagFalse = 0;
 
 // How a reply wait ended.
 enum class Reply { Answered, TimedOut };
+
+// A frame's first send, or the same frame again after a silent wait.
+enum class Send { First, Again };
 
 // Writes one frame into SendBuf, carrying FrameXor, and returns its length.
 using FrameBuilder = std::function<int(frame::SendBuffer& SendBuf, std::uint8_t& FrameXor)>;
@@ -55,15 +60,30 @@ public:
     void Open(const QString& ipAddrText, const QString& portText);
 
     // One exchange: build the frame into SendBuf, empty the serial input when
-    // a port is given, send the frame byte by byte, and wait for `reply`
-    // from an empty receive buffer.
-    Reply Exchange(const FrameBuilder& build, frame::ReplyRule reply, ISerialPort* clearFirst = nullptr);
-    // A wait without a frame, from an empty receive buffer.
+    // a port is given, send the frame byte by byte, and wait for its answer.
+    // Every send is owed one reply, cut from the arriving bytes by `reply`
+    // (its length, and the lock bytes that may follow it), so a late reply
+    // to an earlier send of the frame answers it too. Once answered (a reply
+    // in the very pass of the time-out counts), the wait goes on while a
+    // reply owed to another send of the frame can still come: until two
+    // time-outs after the last send, or until the link closes. `Again` sends
+    // the same frame after a silent wait; `First` writes off what an earlier
+    // frame was owed.
+    Reply Exchange(const FrameBuilder& build, frame::ReplyRule reply, ISerialPort* clearFirst = nullptr,
+                   Send send = Send::First);
+    // After an exchange that timed out and will not be sent again: waits for
+    // its reply for as long as it can still come, so that it is not taken
+    // for a later frame's. Ends at once when the link closes.
+    void CollectOwed();
+    // The lock bytes that follow the frame's replies: a lock-byte wait of its
+    // own, until every reply that they follow has them. TimedOut when one
+    // still lacks them.
+    Reply AwaitLocks();
+    // The replies to the last frame's sends, in order of arrival.
+    std::span<const frame::Answer> Answers() const { return ledger_.Answers(); }
+
+    // A wait without a frame, from an empty receive buffer; nothing is owed.
     Reply AwaitReply(frame::ReplyRule reply);
-    // A wait for a reply that has no frame of its own but follows the one just
-    // judged: the bytes that came after the first `consumed` ones stay, moved
-    // to the front of RecBuf, because a device may send both in one delivery.
-    Reply AwaitFollowing(frame::ReplyRule reply, int consumed);
 
     // One yield that never blocks, for the top of a resend loop.
     void DoEvents();
@@ -101,8 +121,14 @@ private:
     // Waits until RecCommLen bytes have arrived or OverTimeX ms have passed;
     // FlagTrue when the time-out came first.
     Flag GetSerialData(std::int16_t OverTimeX, std::int16_t RecCommLen);
-    Flag GetFollowingData(std::int16_t OverTimeX, std::int16_t RecCommLen, std::int16_t consumed);
-    Flag WaitForReply(std::int16_t OverTimeX, std::int16_t RecCommLen);
+    // Restarts Timer1 for a full OverTimeX from an empty receive buffer and
+    // yields until `done` or its tick. Timer1 keeps running when `done` came
+    // first: the caller disables it.
+    Flag WaitForReply(std::int16_t OverTimeX, const std::function<bool()>& done);
+    // Waits for the replies still owed to the frame, on the running Timer1
+    // and then one more time-out; after it the frame is owed nothing more.
+    void WaitForOwed(std::int16_t OverTimeX);
+    bool LinkClosed() const { return TcpWinsock_.State() != sock::Connected; }
 
     // Yields until `done` holds, testing it after every yield.
     void WaitUntil(const std::function<bool()>& done);
@@ -117,6 +143,7 @@ private:
     frame::SendBuffer SendBuf_{};
     std::array<std::uint8_t, 1> SendByte_{};
     frame::RecBuffer RecBuf_{};
+    frame::ReplyLedger ledger_;
     std::int16_t RecCount_ = 0;
     std::uint8_t FrameXor_ = 0;
     Flag OverTimeFlag_ = FlagFalse;

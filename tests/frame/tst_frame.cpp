@@ -264,6 +264,17 @@ void FrameTest::replyRules()
     reply[18] = '1';
     QVERIFY(!CheckReplyMatches(reply, sent));
 
+    // A port that echoes the request: with a last page ending in 0 and a sum
+    // of 0, the echo's bytes 11..18 equal the request's 12..19 character for
+    // character, yet nothing has checked the pages.
+    BuildCheckFrame(sent, xorSum, QualFont, 0, 0, 0);
+    RecBuffer echo{};
+    std::copy_n(sent.begin(), CheckReply.length, echo.begin());
+    QVERIFY(!CheckReplyMatches(echo, sent));
+    echo[0] = 0x06;  // one byte otherwise, and the digits are the device's own
+    QVERIFY(CheckReplyMatches(echo, sent));
+    QVERIFY(!CheckReplyMatches(std::span(echo).first(CheckReply.length - 1), sent));  // a reply cut short
+
     QVERIFY(LocksExpected(0xAF, 0xDC, 0xCC));
     QVERIFY(!LocksExpected(0xAF, 0xDC, 0x0C));
     QVERIFY(!LocksExpected(0xDC, 0xAF, 0xCC));

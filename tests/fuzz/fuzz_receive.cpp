@@ -1,6 +1,7 @@
 // Fuzzes the link's receive path while a wait runs: deliveries of any size
-// and timing against AwaitReply and AwaitFollowing, each wait checked against
-// a small model of RecBuf and RecCount written from the documented behaviour.
+// and timing against AwaitReply and Exchange, each wait checked against a
+// small model of RecBuf and RecCount written from the documented behaviour,
+// and each exchange's answer against the bytes its wait received.
 
 #include "fakelink.h"
 #include "fuzzinput.h"
@@ -28,8 +29,7 @@ struct Delivery {
 };
 
 // The documented receive buffer: a wait starts from count 0 and element 0
-// cleared, or, when following, from the bytes after the first `consumed`
-// moved to the front; every arriving byte is stored at the count and counted
+// cleared; every arriving byte is stored at the count and counted
 // until the buffer is full, and later ones are dropped. A wait ends on the
 // first pass where the time-out has come (it wins) or the count has reached
 // the length; a pass runs everything due at one instant.
@@ -50,18 +50,6 @@ public:
     {
         buf_[0] = 0;
         count_ = 0;
-        return Wait(rule);
-    }
-
-    Reply AwaitFollowing(frame::ReplyRule rule, int consumed)
-    {
-        const int dropped = std::clamp(consumed, 0, count_);
-        const int kept = count_ - dropped;
-        for (int i = 0; i < kept; ++i)
-            buf_[static_cast<std::size_t>(i)] = buf_[static_cast<std::size_t>(dropped + i)];
-        count_ = kept;
-        if (kept == 0)
-            buf_[0] = 0;
         return Wait(rule);
     }
 
@@ -156,9 +144,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             got = link.AwaitReply(rule);
             expected = model.AwaitReply(rule);
         } else {
-            const int consumed = in.Range(-4, frame::RecBufSize + 10);
-            got = link.AwaitFollowing(rule, consumed);
-            expected = model.AwaitFollowing(rule, consumed);
+            // One send, so one reply is owed: the wait is the same, but a whole
+            // reply in the pass of the time-out answers the frame.
+            frame::ReplyRule owed = rule;
+            owed.length = std::min(rule.length, static_cast<std::int16_t>(frame::LongestReply));
+            owed.locks = static_cast<frame::LocksFollow>(in.Byte() % 3);
+            got = link.Exchange([](frame::SendBuffer& SendBuf,
+                                   std::uint8_t&) { return frame::BuildShortFrame(SendBuf, frame::CmdSearch); },
+                                owed);
+            model.AwaitReply(owed);
+            expected = model.Count() >= owed.length ? Reply::Answered : Reply::TimedOut;
+            const auto answers = link.Answers();
+            FUZZ_CHECK(answers.size() <= 1, "one send is owed one reply");
+            std::vector<std::uint8_t> taken;
+            for (const frame::Answer& answer : answers) {
+                taken.insert(taken.end(), answer.Reply().begin(), answer.Reply().end());
+                taken.insert(taken.end(), answer.locks.begin(), answer.locks.begin() + answer.lockCount);
+                FUZZ_CHECK(answer.length == std::min<int>(owed.length, model.Count()),
+                           "the reply holds the first bytes, up to its length");
+                FUZZ_CHECK(answer.lockCount == 0 || answer.locksDue, "lock bytes only where they follow");
+            }
+            FUZZ_CHECK(std::ssize(taken) <= model.Count() &&
+                           std::equal(taken.begin(), taken.end(), model.Buf().begin()),
+                       "the answer is the wait's bytes in order, none skipped");
         }
         FUZZ_CHECK(got == expected, "the wait answered or timed out as the model says");
         FUZZ_CHECK(parts.clock.Now() == model.Now(), "the wait ended at the model's instant");

@@ -71,7 +71,8 @@ private slots:
     void replyAndTimeOutOnTheSamePassCountAsTimeOut();
     void byteBetweenWaitsIsDroppedByTheNextWait();
     void rawBytesArriveUnchanged();
-    void followingWaitKeepsTheRestOfTheDelivery();
+    void repliesAreCutByTheDevicesGrammar_data();
+    void repliesAreCutByTheDevicesGrammar();
     void byteBeyondTheBufferIsDropped();
     void downLoadSendsOneByteAtATime();
     void downLoadStopsAtABadElement_data();
@@ -162,27 +163,82 @@ void LinkTest::byteBetweenWaitsIsDroppedByTheNextWait()
     QCOMPARE(int(rig.link.RecBuf()[0]), 0);
 }
 
-void LinkTest::followingWaitKeepsTheRestOfTheDelivery()
+void LinkTest::repliesAreCutByTheDevicesGrammar_data()
 {
+    // What arrives, as "ms:hex bytes" deliveries counted from the first send
+    // (a bare "ms:close" is the device hanging up); a page is sent again after
+    // each silent 5000 ms wait. Then the lock-byte wait. The answers are
+    // written "reply+locks" in hex, in order.
+    QTest::addColumn<bool>("lastPage");
+    QTest::addColumn<QString>("arrivals");
+    QTest::addColumn<QString>("answers");
+    QTest::addColumn<int>("answeredAt");  // when the exchange returned
+    QTest::addColumn<int>("sends");
+    // clang-format off
+    QTest::newRow("lock bytes split from the reply") << true << "3:05 AF DC;40:CC" << "05+AFDCCC" << 3 << 1;
+    QTest::newRow("lock bytes in the reply's delivery") << true << "3:05 AF DC CC" << "05+AFDCCC" << 3 << 1;
+    QTest::newRow("an acceptance before page 127 has none") << false << "3:05;20:AF DC CC" << "05" << 3 << 1;
+    QTest::newRow("a refusal is followed by lock bytes") << false << "3:15 AF DC CC" << "15+AFDCCC" << 3 << 1;
+    QTest::newRow("first reply lost: the resend's may be the late one")
+        << true << "5003:05 AF DC CC" << "05+AFDCCC" << 15000 << 2;
+    QTest::newRow("first reply late, then the resend's")
+        << true << "6000:05;6020:AF DC CC;6030:05 AF DC CC" << "05+AFDCCC,05+AFDCCC" << 6030 << 2;
+    QTest::newRow("late refusal, then the resend's refusal")
+        << false << "6000:15 AF DC CC;6030:15 AF DC CC" << "15+AFDCCC,15+AFDCCC" << 6030 << 2;
+    QTest::newRow("silent twice: only the last two sends are live")
+        << false << "10003:05" << "05" << 20000 << 3;
+    QTest::newRow("the link closing ends the wait for an owed reply")
+        << true << "5003:05 AF DC CC;7000:close" << "05+AFDCCC" << 7000 << 2;
+    QTest::newRow("a reply in the pass of its time-out answers") << false << "5000:05" << "05" << 5000 << 1;
+    QTest::newRow("a byte after every owed reply answers nothing")
+        << false << "3:05;4:15" << "05" << 3 << 1;
+    // clang-format on
+}
+
+void LinkTest::repliesAreCutByTheDevicesGrammar()
+{
+    QFETCH(bool, lastPage);
+    QFETCH(QString, arrivals);
+    QFETCH(QString, answers);
+    QFETCH(int, answeredAt);
+    QFETCH(int, sends);
     Rig rig;
     rig.Connected();
-    // Reply and two of three lock bytes in one delivery, the third later.
-    rig.tcp.Deliver({0x05, 0xAF, 0xDC}, 1);
-    rig.tcp.Deliver({0xCC}, 100);
-    QCOMPARE(rig.link.AwaitReply(Wait(5000, 1)), Reply::Answered);
-    QCOMPARE(rig.link.AwaitFollowing(Wait(5000, 3), 1), Reply::Answered);
-    QCOMPARE(rig.link.RecCount(), std::int16_t(3));
-    const std::array<std::uint8_t, 3> locks{0xAF, 0xDC, 0xCC};
-    QVERIFY(std::equal(locks.begin(), locks.end(), rig.link.RecBuf().begin()));
-
-    // Nothing after the reply: the wait starts empty and times out.
-    rig.tcp.Deliver({0x05}, 1);
-    QCOMPARE(rig.link.AwaitReply(Wait(5000, 1)), Reply::Answered);
     const std::int64_t start = rig.clock.Now();
-    QCOMPARE(rig.link.AwaitFollowing(Wait(5000, 3), 1), Reply::TimedOut);
-    QCOMPARE(rig.clock.Now() - start, std::int64_t{5000});
-    QCOMPARE(rig.link.RecCount(), std::int16_t(0));
-    QCOMPARE(int(rig.link.RecBuf()[0]), 0);
+    for (const QString& arrival : arrivals.split(u';')) {
+        const qsizetype colon = arrival.indexOf(u':');
+        const int at = arrival.left(colon).toInt();
+        const QString what = arrival.mid(colon + 1);
+        if (what == QLatin1String("close")) {
+            rig.tcp.HangUp(at);
+            continue;
+        }
+        std::vector<std::uint8_t> bytes;
+        for (const QString& hex : what.split(u' '))
+            bytes.push_back(static_cast<std::uint8_t>(hex.toInt(nullptr, 16)));
+        rig.tcp.Deliver(bytes, at);
+    }
+    const auto build = [](frame::SendBuffer& SendBuf, std::uint8_t&) { return frame::BuildShortFrame(SendBuf, 'W'); };
+    const frame::ReplyRule rule = lastPage ? frame::LastPageReply : frame::PageReply;
+    int sent = 1;
+    while (rig.link.Exchange(build, rule, nullptr, sent == 1 ? Send::First : Send::Again) == Reply::TimedOut)
+        ++sent;
+    QCOMPARE(rig.clock.Now() - start, std::int64_t{answeredAt});
+    QCOMPARE(sent, sends);
+    QVERIFY(!rig.timer1.Enabled());
+    QCOMPARE(rig.timer1.Interval(), 5000);  // the next settling wait lasts the designed interval
+    rig.link.AwaitLocks();
+
+    QStringList got;
+    for (const frame::Answer& answer : rig.link.Answers()) {
+        QString text = QString::fromStdString(frame::Hex(answer.Reply()[0], 2));
+        if (answer.lockCount > 0)
+            text += u'+';
+        for (int i = 0; i < answer.lockCount; ++i)
+            text += QString::fromStdString(frame::Hex(answer.locks[static_cast<std::size_t>(i)], 2));
+        got << text;
+    }
+    QCOMPARE(got.join(u','), answers);
 }
 
 void LinkTest::rawBytesArriveUnchanged()

@@ -167,52 +167,26 @@ ProgrammingRun::End ProgrammingRun::SendUntilAnswered(char command, Resend how)
     const auto build = [command](fr::SendBuffer& SendBuf, std::uint8_t&) {
         return fr::BuildShortFrame(SendBuf, command);
     };
-    // The reply's value is not looked at, but every reply owed is collected,
-    // so a late one is not taken for the next frame's.
-    int replies = 0;
-    return SendUntilAnswered(build, fr::ShortReply, how, replies);
+    // The reply's value is not looked at.
+    return SendUntilAnswered(build, fr::ShortReply, how);
 }
 
-ProgrammingRun::End ProgrammingRun::SendUntilAnswered(const FrameBuilder& build, fr::ReplyRule reply, Resend how,
-                                                      int& replies)
+ProgrammingRun::End ProgrammingRun::SendUntilAnswered(const FrameBuilder& build, fr::ReplyRule reply, Resend how)
 {
     Link& link = p_.link;
-    int sent = 0;
-    for (;;) {
+    for (Send send = Send::First;; send = Send::Again) {
         if (how.atTop != OnExit::Ignore) {
             link.DoEvents();
             if (!link.RunEnabled())
                 return Stop(how.atTop);
         }
-        ++sent;
-        if (link.Exchange(build, reply, how.clearSerial ? &p_.MSComm1 : nullptr) == Reply::Answered)
-            break;
-        // A reply that came in the very pass its time-out did answers this
-        // frame: sending again would drop it, a refusal included.
-        if (link.RecCount() >= reply.length)
-            break;
+        if (link.Exchange(build, reply, how.clearSerial ? &p_.MSComm1 : nullptr, send) == Reply::Answered)
+            return End::Finished;
         if (how.afterTimeOut != OnExit::Ignore && !link.RunEnabled())
             return Stop(how.afterTimeOut);
         if (how.timeOutMessage)
             p_.window.ReplaceStatus(*how.timeOutMessage);
     }
-    replies = AwaitOwedReplies(sent, reply);
-    return End::Finished;
-}
-
-int ProgrammingRun::AwaitOwedReplies(int sent, fr::ReplyRule reply)
-{
-    // The device answers each frame at most once, in order, and no later than
-    // two time-outs after it. One reply per send of this frame is owed; until
-    // all have come or can no longer come, the next frame must not go out, or
-    // a late reply would be judged as the next frame's.
-    Link& link = p_.link;
-    if (link.RecCount() < sent) {
-        const auto owedBytes = static_cast<std::int16_t>(std::min(sent, int{fr::RecBufSize}));
-        const auto bound = static_cast<std::int16_t>(2 * reply.timeoutMs);
-        link.AwaitFollowing({owedBytes, bound}, 0);
-    }
-    return std::min<int>(link.RecCount(), sent);
 }
 
 ProgrammingRun::End ProgrammingRun::Stop(OnExit how)
@@ -236,22 +210,23 @@ ProgrammingRun::End ProgrammingRun::ProgramPages(const ImageBuffer& image)
             return fr::BuildPageFrame(SendBuf, FrameXor, page, data);
         };
         // A page that times out goes again, for as long as the device is silent.
-        int replies = 0;
-        if (SendUntilAnswered(build, fr::PageReply, {true, OnExit::Ignore, OnExit::End, &msg::CommError}, replies) ==
-            End::Stopped)
+        const fr::ReplyRule reply = page == LastPage ? fr::LastPageReply : fr::PageReply;
+        if (SendUntilAnswered(build, reply, {true, OnExit::Ignore, OnExit::End, &msg::CommError}) == End::Stopped)
             return End::Stopped;
 
         // A refusal of any send of the page counts, not only the first reply's.
-        const fr::RecBuffer& RecBuf = link.RecBuf();
-        const bool accepted = std::all_of(RecBuf.begin(), RecBuf.begin() + replies, fr::PageAccepted);
+        const auto answers = link.Answers();
+        const bool accepted = std::all_of(answers.begin(), answers.end(), [](const fr::Answer& answer) {
+            return answer.Reply().empty() || fr::PageAccepted(answer.Reply()[0]);
+        });
         if (accepted) {
             p_.window.ReplaceStatus(msg::PageAccepted(page));
             if (page == LastPage)
-                FinalLockCheck(anyPageRejected, replies);
+                FinalLockCheck(anyPageRejected);
         } else {
             anyPageRejected = true;
             p_.window.ReplaceStatus(msg::PageRejected(page));
-            ReadBackAfterRejection(replies);
+            ReadBackAfterRejection();
         }
 
         IProgressBar& bar = p_.PriProgressBar;
@@ -260,21 +235,29 @@ ProgrammingRun::End ProgrammingRun::ProgramPages(const ImageBuffer& image)
     return End::Finished;
 }
 
-std::optional<std::array<std::uint8_t, 3>> ProgrammingRun::AwaitLockBytes(int pageReplies)
+std::optional<std::array<std::uint8_t, 3>> ProgrammingRun::AwaitLockBytes()
 {
-    Link& link = p_.link;
-    // The lock bytes have no frame of their own: whatever came after the
-    // page's reply bytes in the same delivery is theirs.
-    if (link.AwaitFollowing(fr::LockReply, pageReplies) == Reply::TimedOut)
-        return std::nullopt;
-    const fr::RecBuffer& RecBuf = link.RecBuf();
-    outcome_.locks = std::array<std::uint8_t, 3>{RecBuf[0], RecBuf[1], RecBuf[2]};
-    return outcome_.locks;
+    // The lock bytes follow the page's replies, in the same delivery or later.
+    // Each reply that they follow brings its own; one that differs from the
+    // expected bytes is the one shown, or else the first.
+    p_.link.AwaitLocks();
+    std::optional<std::array<std::uint8_t, 3>> shown;
+    for (const fr::Answer& answer : p_.link.Answers()) {
+        if (!answer.HasLocks())
+            continue;
+        if (!shown || !fr::LocksExpected(answer.locks[0], answer.locks[1], answer.locks[2]))
+            shown = answer.locks;
+        if (!fr::LocksExpected((*shown)[0], (*shown)[1], (*shown)[2]))
+            break;
+    }
+    if (shown)
+        outcome_.locks = shown;
+    return shown;
 }
 
-void ProgrammingRun::FinalLockCheck(bool anyPageRejected, int pageReplies)
+void ProgrammingRun::FinalLockCheck(bool anyPageRejected)
 {
-    const auto locks = AwaitLockBytes(pageReplies);
+    const auto locks = AwaitLockBytes();
     if (!locks) {
         p_.window.ReplaceStatus(msg::LockTimedOut());
     } else if (!anyPageRejected && fr::LocksExpected((*locks)[0], (*locks)[1], (*locks)[2])) {
@@ -285,9 +268,9 @@ void ProgrammingRun::FinalLockCheck(bool anyPageRejected, int pageReplies)
     }
 }
 
-void ProgrammingRun::ReadBackAfterRejection(int pageReplies)
+void ProgrammingRun::ReadBackAfterRejection()
 {
-    if (const auto locks = AwaitLockBytes(pageReplies))
+    if (const auto locks = AwaitLockBytes())
         p_.window.ReplaceStatus(msg::LocksAfterRejection(*locks));
 }
 

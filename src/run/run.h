@@ -104,15 +104,14 @@ private:
     End Body();
     void LoadImage(ImageBuffer& image);
     End SendUntilAnswered(char command, Resend how);
-    // Sends the frame until it is answered; `replies` is then how many bytes at
-    // the front of RecBuf answer its sends.
-    End SendUntilAnswered(const FrameBuilder& build, frame::ReplyRule reply, Resend how, int& replies);
-    int AwaitOwedReplies(int sent, frame::ReplyRule reply);
+    // Sends the frame until it is answered; the link then holds the replies
+    // to all of its sends.
+    End SendUntilAnswered(const FrameBuilder& build, frame::ReplyRule reply, Resend how);
     End Stop(OnExit how);
     End ProgramPages(const ImageBuffer& image);
-    std::optional<std::array<std::uint8_t, 3>> AwaitLockBytes(int pageReplies);
-    void FinalLockCheck(bool anyPageRejected, int pageReplies);
-    void ReadBackAfterRejection(int pageReplies);
+    std::optional<std::array<std::uint8_t, 3>> AwaitLockBytes();
+    void FinalLockCheck(bool anyPageRejected);
+    void ReadBackAfterRejection();
     void HandleError(err::Number number);
 
     RunParts p_;

@@ -16,6 +16,9 @@
 
 #include <QtTest>
 
+#include <algorithm>
+#include <functional>
+#include <map>
 #include <memory>
 
 using namespace modburn;
@@ -147,11 +150,8 @@ private slots:
     void serialPortErrorsGoToThePanel();
     void secondClickDuringARunIsIgnored();
     void unreachableDeviceEndsAtTheFirstSend();
-    void latePageReplyDoesNotShiftLaterPages();
-    void noSuccessWithoutAnAcknowledgement();
-    void refusalBesideAnAcknowledgementCounts();
-    void lateShortRepliesAreNotTakenForPageReplies();
-    void refusalInThePassOfItsTimeOutCounts();
+    void verdictSurvivesLostAndLateReplies_data();
+    void verdictSurvivesLostAndLateReplies();
     void fontOperationDuringARunFailsAtOnce();
     void runDuringAFontOperationIsIgnored();
 };
@@ -566,81 +566,141 @@ void RunTest::unreachableDeviceEndsAtTheFirstSend()
     QCOMPARE(rig.window.runButton, (std::vector<bool>{false, true}));
 }
 
-void RunTest::latePageReplyDoesNotShiftLaterPages()
+namespace {
+
+// A fault or two on the way, what the run must conclude from them, and what
+// it may cost: the virtual time beyond a clean run that the reply rules force
+// (a reply comes within two time-outs of its send, or never, and replies come
+// in order), or -1 where the cost is not the point.
+struct Recovery {
+    const char* name;
+    std::function<void(devsim::Options&, std::map<int, FrameScript>&)> faults;
+    run::Verdict verdict;
+    std::vector<int> refused;  // pages shown as refused
+    std::int64_t extraMs;
+};
+
+constexpr int Page7 = LineRig::PageFrame(7);
+
+// The device takes 3 ms a page, as real ones do. Frame numbers are the line's.
+const std::vector<Recovery>& Recoveries()
 {
-    // Page 7's first reply comes 3 ms after its time-out, while the page is
-    // already out again; the device takes 3 ms a page, as real ones do.
+    using V = run::Verdict;
+    using Script = std::map<int, FrameScript>;
+    static const std::vector<Recovery> cases{
+        {"page 127's reply and lock bytes lost: the resend's may be the late first",
+         [](devsim::Options& o, Script&) { o.dropPageReplies[127] = 1; },
+         V::Programmed,
+         {},
+         15000},
+        {"page 127 answered late, then its resend",
+         [](devsim::Options& o, Script&) { o.latePageReplies[127] = 6000; },
+         V::Programmed,
+         {},
+         6000},
+        {"page 5 refused late, then refused again; page 6 accepted",
+         [](devsim::Options& o, Script&) {
+             o.rejectPages.insert(5);
+             o.latePageReplies[5] = 6000;
+         },
+         V::Failed,
+         {5},
+         -1},
+        {"page 5's frame lost on the way",
+         [](devsim::Options& o, Script&) { o.loseFrames.insert(10); },
+         V::Programmed,
+         {},
+         15000},
+        {"the erase's reply lost", [](devsim::Options&, Script& s) { s[4].replyLost = true; }, V::Programmed, {}, 1500},
+        {"the erase answered late, not taken for page 0's",
+         [](devsim::Options&, Script& s) { s[4].extraDelayMs = 700; },
+         V::Programmed,
+         {},
+         -1},
+        {"page 7 answered just after its time-out",
+         [](devsim::Options&, Script& s) { s[Page7].extraDelayMs = 5003; },
+         V::Programmed,
+         {},
+         5003},
+        {"page 7 late, then page 20's frame lost: no success from a reply one behind",
+         [](devsim::Options&, Script& s) {
+             s[Page7].extraDelayMs = 5003;
+             s[LineRig::PageFrame(20) + 1].lost = true;
+         },
+         V::Programmed,
+         {},
+         -1},
+        {"page 5 late twice over, then page 6's frame lost: the late resend's reply is not page 6's",
+         [](devsim::Options&, Script& s) {
+             s[LineRig::PageFrame(5)].extraDelayMs = 6000;
+             s[LineRig::PageFrame(5) + 1].extraDelayMs = 9900;
+             s[LineRig::PageFrame(6) + 1].lost = true;
+         },
+         V::Programmed,
+         {},
+         -1},
+        {"page 7 acknowledged late, its resend refused in the same delivery",
+         [](devsim::Options&, Script& s) {
+             s[Page7].extraDelayMs = 5003;
+             s[Page7 + 1].reply = {0x15};
+         },
+         V::Failed,
+         {7},
+         -1},
+        {"page 7 refused in the pass of its time-out",
+         [](devsim::Options&, Script& s) {
+             s[Page7].extraDelayMs = 5000;
+             s[Page7].reply = {0x15};
+         },
+         V::Failed,
+         {7},
+         -1},
+    };
+    return cases;
+}
+
+}  // namespace
+
+void RunTest::verdictSurvivesLostAndLateReplies_data()
+{
+    QTest::addColumn<int>("index");
+    for (std::size_t i = 0; i < Recoveries().size(); ++i)
+        QTest::newRow(Recoveries()[i].name) << static_cast<int>(i);
+}
+
+void RunTest::verdictSurvivesLostAndLateReplies()
+{
+    QFETCH(int, index);
+    const Recovery& c = Recoveries()[static_cast<std::size_t>(index)];
     devsim::Options options;
     options.pageWriteMs = 3;
+    std::map<int, FrameScript> script;
+    c.faults(options, script);
+
+    devsim::Options cleanOptions;
+    cleanOptions.pageWriteMs = 3;
+    LineRig clean(cleanOptions);
+    clean.run.Run();
+    QCOMPARE(clean.window.text, Good);
+
     LineRig rig(options);
-    rig.line().script[LineRig::PageFrame(7)].extraDelayMs = 5003;
+    rig.line().script = script;
+    const std::int64_t start = rig.clock.Now();
     rig.run.Run();
 
-    QCOMPARE(rig.window.text, Good);
-    QCOMPARE(rig.run.LastOutcome().verdict, run::Verdict::Programmed);
-    QCOMPARE(rig.window.texts.count(CommError), 1);
-    QCOMPARE(rig.stats().pageWrites.at(7), 2);
-    QVERIFY(rig.FlashHoldsTheImage());
-}
-
-void RunTest::noSuccessWithoutAnAcknowledgement()
-{
-    // After the late reply, page 20's frame is lost on the way. Judged one
-    // page behind, the run would take page 19's reply for it and call a
-    // module without page 20 programmed; it must send page 20 again.
-    devsim::Options options;
-    options.pageWriteMs = 3;
-    LineRig rig(options);
-    rig.line().script[LineRig::PageFrame(7)].extraDelayMs = 5003;
-    rig.line().script[LineRig::PageFrame(20) + 1].lost = true;  // page 7 went twice
-    rig.run.Run();
-
-    QCOMPARE(rig.line().framesLost, 1);
-    QCOMPARE(rig.stats().pageWrites.at(20), 1);
-    QVERIFY(rig.FlashHoldsTheImage());
-    QCOMPARE(rig.window.text, Good);
-}
-
-void RunTest::refusalBesideAnAcknowledgementCounts()
-{
-    // Page 7's first send is acknowledged late; its second send is refused,
-    // and both answers arrive together. The refusal must not be lost.
-    LineRig rig;
-    rig.line().script[LineRig::PageFrame(7)].extraDelayMs = 5003;
-    rig.line().script[LineRig::PageFrame(7) + 1].reply = {0x15};
-    rig.run.Run();
-
-    QVERIFY(rig.window.texts.contains(run::msg::PageRejected(7)));
-    QVERIFY(!rig.window.texts.contains(run::msg::PageRejected(8)));
-    QCOMPARE(rig.run.LastOutcome().verdict, run::Verdict::Failed);
-    QVERIFY(!rig.window.text.startsWith(QStringLiteral("       模块编程完毕!")));
-}
-
-void RunTest::lateShortRepliesAreNotTakenForPageReplies()
-{
-    // The erase is answered only after its 500 ms time-out and is sent again;
-    // its late answer must not be judged as page 0's (0x06 is no acceptance).
-    LineRig rig;
-    rig.line().script[4].extraDelayMs = 700;
-    rig.run.Run();
-
-    QCOMPARE(rig.window.text, Good);
-    QCOMPARE(rig.stats().erases, 2);
-    QVERIFY(!rig.window.texts.contains(run::msg::PageRejected(0)));
-}
-
-void RunTest::refusalInThePassOfItsTimeOutCounts()
-{
-    // Page 7 is refused in the very pass in which its 5000 ms time-out falls;
-    // sending it again would clear the refusal from the buffer, and the second
-    // send's acknowledgement would pass the page.
-    LineRig rig;
-    rig.line().script[LineRig::PageFrame(7)].extraDelayMs = 5000;
-    rig.line().script[LineRig::PageFrame(7)].reply = {0x15};
-    rig.run.Run();
-
-    QVERIFY(rig.window.texts.contains(run::msg::PageRejected(7)));
-    QCOMPARE(rig.run.LastOutcome().verdict, run::Verdict::Failed);
+    QCOMPARE(rig.run.LastOutcome().verdict, c.verdict);
+    QCOMPARE(rig.window.text == Good, c.verdict == run::Verdict::Programmed);
+    if (c.verdict == run::Verdict::Programmed)
+        QVERIFY(rig.FlashHoldsTheImage());
+    for (int page = 0; page < fr::ModulePages; ++page) {
+        const bool refused = std::find(c.refused.begin(), c.refused.end(), page) != c.refused.end();
+        QVERIFY2(rig.window.texts.contains(run::msg::PageRejected(page)) == refused, qPrintable(QString::number(page)));
+    }
+    if (c.extraMs >= 0) {
+        const std::int64_t extra = (rig.clock.Now() - start) - clean.clock.Now();
+        QVERIFY2(std::abs(extra - c.extraMs) <= 100,
+                 qPrintable(QStringLiteral("%1 ms more than a clean run").arg(extra)));
+    }
 }
 
 void RunTest::fontOperationDuringARunFailsAtOnce()

@@ -110,7 +110,7 @@ bool FontTransfer::DownChar(const QString& dspStr, const std::int16_t& sPage, co
         };
         if (!Exchange(build, fr::FontPageReply))
             return false;
-        if (!fr::FontPageAccepted(link.RecBuf())) {
+        if (!fr::FontPageAccepted(link.Answers().front().Reply())) {
             ReportFailure(PageRefused);
             return false;
         }
@@ -129,7 +129,7 @@ bool FontTransfer::DownChar(const QString& dspStr, const std::int16_t& sPage, co
     };
     if (!Exchange(buildCheck, fr::CheckReply))
         return false;
-    const bool verified = fr::CheckReplyMatches(link.RecBuf(), link.SendBuf());
+    const bool verified = fr::CheckReplyMatches(link.Answers().front().Reply(), link.SendBuf());
     if (library) {
         p_.window.SetOptionCaption(library->option,
                                    verified ? library->done + Verified : library->doneThenFailed + NotVerified);
@@ -151,7 +151,7 @@ bool FontTransfer::CheckChar(const double& aCheckSum, const std::int16_t& sPage,
     };
     if (!Exchange(build, fr::CheckReply))
         return false;
-    if (fr::CheckReplyMatches(link.RecBuf(), link.SendBuf()))
+    if (fr::CheckReplyMatches(link.Answers().front().Reply(), link.SendBuf()))
         return true;
     p_.MSComm1.SetPortOpen(false);
     return false;
@@ -162,8 +162,10 @@ bool FontTransfer::Exchange(const FrameBuilder& build, fr::ReplyRule reply)
     if (p_.link.Exchange(build, reply, &p_.MSComm1) == Reply::Answered)
         return true;
     // A reply that never came must not be judged from what an earlier reply
-    // left in RecBuf.
+    // left in RecBuf; and if it comes late, it must not be taken for the
+    // next operation's on the same link.
     ReportFailure(NoAnswer);
+    p_.link.CollectOwed();
     return false;
 }
 

@@ -2,14 +2,15 @@
 # Installs the Debian packages that modburn needs, only those that are missing.
 # Usage: scripts/deps.sh [--checks] [--package] [extra packages...]
 #   --checks   also what scripts/test.sh uses: Clang with its sanitizer runtime,
-#              clang-format, clang-tidy and the desktop-entry and AppStream checkers
+#              clang-format, clang-tidy, the desktop-entry and AppStream checkers
+#              and Ansible with its SSH client for the rollout test
 #   --package  also what building the Debian package takes
 set -euo pipefail
 
 packages=(cmake g++ ninja-build qt6-base-dev fonts-noto-cjk)
 for arg in "$@"; do
   case $arg in
-    --checks) packages+=(clang libclang-rt-14-dev clang-format clang-tidy desktop-file-utils appstream groff-base) ;;
+    --checks) packages+=(clang libclang-rt-14-dev clang-format clang-tidy desktop-file-utils appstream groff-base ansible-core openssh-client) ;;
     --package) packages+=(dpkg-dev file) ;;
     *) packages+=("$arg") ;;
   esac

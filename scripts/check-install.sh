@@ -20,7 +20,7 @@ fail() {
 for f in bin/modburn bin/modburn-devsim; do
   [ -x "$root/$f" ] || fail "$f missing or not executable"
 done
-for f in share/applications/modburn.desktop share/icons/hicolor/scalable/apps/modburn.svg; do
+for f in share/applications/modburn.desktop share/icons/hicolor/scalable/apps/modburn.svg share/doc/modburn/copyright; do
   [ -f "$root/$f" ] || fail "$f missing"
 done
 metainfo=$(find "$root/share/metainfo" -name '*.metainfo.xml' 2>/dev/null | head -n 1)

@@ -38,9 +38,12 @@ contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for f in ./usr/bin/modburn ./usr/bin/modburn-devsim \
   ./usr/share/applications/modburn.desktop \
   ./usr/share/icons/hicolor/scalable/apps/modburn.svg \
-  ./usr/share/man/man1/modburn.1.gz ./usr/share/man/man1/modburn-devsim.1.gz; do
+  ./usr/share/man/man1/modburn.1.gz ./usr/share/man/man1/modburn-devsim.1.gz \
+  ./usr/share/doc/modburn/copyright; do
   grep -qxF "$f" <<<"$contents" || fail "the package lacks $f"
 done
+dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/modburn/copyright | grep -qx 'License: MIT' ||
+  fail "the package's copyright file does not say MIT"
 grep -qE '^\./usr/share/metainfo/[^/]+\.metainfo\.xml$' <<<"$contents" || fail "the package lacks its metainfo"
 for program in $(grep -E '^\./usr/bin/[^/]+$' <<<"$contents"); do
   grep -qxF "./usr/share/man/man1/$(basename "$program").1.gz" <<<"$contents" || fail "$program has no man page"

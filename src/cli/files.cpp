@@ -24,6 +24,9 @@ std::optional<QString> CheckReadableFile(const QString& path, qint64 maxBytes)
         return QStringLiteral("%1: no such file").arg(path);
     if (info.isDir())
         return QStringLiteral("%1: is a folder, not a file").arg(path);
+    // A FIFO, device or socket could block the read below for good.
+    if (!info.isFile())
+        return QStringLiteral("%1: is not a regular file").arg(path);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("%1: cannot be read (%2)").arg(path, file.errorString());

@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <memory>
 
@@ -332,7 +334,8 @@ void CliProcessTest::badInputSendsNothing_data()
 {
     QTest::addColumn<QStringList>("args");  // PORT stands for the listening port
     // What to make first: name=size for a file, name/ for a folder, name=socket
-    // for a file that cannot be opened (even by root), -name to remove one.
+    // for a file that cannot be opened (even by root), name=fifo for a FIFO
+    // with no writer, -name to remove one.
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("error");
     const QString dev = QStringLiteral("127.0.0.1:PORT");
@@ -346,15 +349,20 @@ void CliProcessTest::badInputSendsNothing_data()
     QTest::newRow("image of 8193 bytes") << QStringList{"program", "--image", "big.bin", dev}
                                          << QStringLiteral("big.bin=8193") << "larger than 8192 bytes";
     QTest::newRow("image unreadable") << QStringList{"program", "--image", "locked.bin", dev}
-                                      << QStringLiteral("locked.bin=socket") << "cannot be read";
+                                      << QStringLiteral("locked.bin=socket") << "is not a regular file";
+    QTest::newRow("image is a FIFO with no writer") << QStringList{"program", "--image", "pipe.bin", dev}
+                                                    << QStringLiteral("pipe.bin=fifo") << "is not a regular file";
+    QTest::newRow("font library is a FIFO with no writer")
+        << QStringList{"font-download", dev, "Hzk16s", "0", "3"} << QStringLiteral("Hzk16s.bin=fifo")
+        << "is not a regular file";
     QTest::newRow("port 0") << QStringList{"program", "--port", "0", "127.0.0.1"} << QString() << "--port";
     QTest::newRow("device port 65536") << QStringList{"program", dev, "127.0.0.1:65536"} << QString() << "65536";
     QTest::newRow("address that is no host name")
         << QStringList{"program", dev, "no such host"} << QString() << "not an IPv4 address or host name";
     QTest::newRow("one device twice") << QStringList{"program", dev, dev} << QString() << "listed twice";
     QTest::newRow("unknown option") << QStringList{"program", "--fast", dev} << QString() << "unknown option";
-    QTest::newRow("font library missing")
-        << QStringList{"font-download", dev, "Hzk16s", "0", "3"} << QString() << "Hzk16s.bin: no such file";
+    QTest::newRow("font library missing") << QStringList{"font-download", dev, "Hzk16s", "0", "3"}
+                                          << QStringLiteral("-Hzk16s.bin") << "Hzk16s.bin: no such file";
     QTest::newRow("font page past 16 bits")
         << QStringList{"font-download", dev, "Hzk16s", "0", "40000"} << QStringLiteral("Hzk16s.bin=10") << "LAST_PAGE";
     QTest::newRow("checksum past 32 bits")
@@ -371,6 +379,9 @@ void CliProcessTest::badInputSendsNothing()
         QFile::remove(dir_.filePath(file.mid(1)));
     } else if (file.endsWith(u'/')) {
         QVERIFY(QDir(dir_.path()).mkpath(file));
+    } else if (file.endsWith(QLatin1String("=fifo"))) {
+        QFile::remove(dir_.filePath(file.section(u'=', 0, 0)));
+        QCOMPARE(::mkfifo(QFile::encodeName(dir_.filePath(file.section(u'=', 0, 0))).constData(), 0600), 0);
     } else if (file.endsWith(QLatin1String("=socket"))) {
         QVERIFY(socketFile.listen(dir_.filePath(file.section(u'=', 0, 0))));
     } else if (!file.isEmpty()) {

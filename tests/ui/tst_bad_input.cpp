@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -18,13 +19,15 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <limits>
 #include <memory>
 
 using namespace modburn;
 
-enum class Image { Missing, Empty, Folder, Unreadable, Full, OneTooLong, Huge };
+enum class Image { Missing, Empty, Folder, Unreadable, Fifo, Full, OneTooLong, Huge };
 enum class FontCall { Download, Check };
 Q_DECLARE_METATYPE(Image)
 Q_DECLARE_METATYPE(FontCall)
@@ -169,6 +172,8 @@ void BadInputTest::cleanup()
     // Whatever a row left in place of the image goes.
     QFile(ImageName).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     QDir().rmdir(ImageName);
+    if (!QFileInfo(ImageName).isDir() && !QFileInfo(ImageName).isFile())
+        QFile::remove(ImageName);  // a FIFO would block the write below
     QFile::remove(ImageName);
     QFile::remove(LibraryName + QStringLiteral(".bin"));
 }
@@ -238,6 +243,8 @@ void BadInputTest::VerifyNextRunWorks(Form1& form)
 {
     QFile(ImageName).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     QDir().rmdir(ImageName);
+    if (!QFileInfo(ImageName).isDir() && !QFileInfo(ImageName).isFile())
+        QFile::remove(ImageName);  // a FIFO would block the write below
     QVERIFY(WriteFile(ImageName, image_));
     QFile::remove(flashOut_);
     SetTexts(form, QStringLiteral("127.0.0.1"), port_);
@@ -359,6 +366,7 @@ void BadInputTest::imageFile_data()
     QTest::newRow("empty, programs zeros") << Image::Empty << int{err::None};
     QTest::newRow("a folder of that name") << Image::Folder << int{err::FileAccess};
     QTest::newRow("unreadable") << Image::Unreadable << int{err::FileAccess};
+    QTest::newRow("a FIFO with no writer, never waited on") << Image::Fifo << int{err::FileAccess};
     QTest::newRow("8192 bytes") << Image::Full << int{err::None};
     QTest::newRow("8193 bytes") << Image::OneTooLong << int{err::SubscriptOutOfRange};
     QTest::newRow("50 MB, never read whole") << Image::Huge << int{err::SubscriptOutOfRange};
@@ -387,6 +395,9 @@ void BadInputTest::imageFile()
             QSKIP("permissions do not stop reads here (running as root or with CAP_DAC_OVERRIDE)");
         break;
     }
+    case Image::Fifo:
+        QCOMPARE(::mkfifo(QFile::encodeName(ImageName).constData(), 0600), 0);
+        break;
     case Image::Full:
         bytes = RandomBytes(8192);
         QVERIFY(WriteFile(ImageName, bytes));

@@ -8,6 +8,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace modburn {
 
 namespace {
@@ -16,7 +22,26 @@ class QtFile : public IFile {
 public:
     explicit QtFile(const QString& path) : file_(path) {}
 
-    bool Open() { return file_.open(QIODevice::ReadOnly); }
+    // Only a regular file: opening a FIFO without a writer, or reading a
+    // device, would block the caller's thread for good.
+    bool Open()
+    {
+#ifdef Q_OS_UNIX
+        const QByteArray name = QFile::encodeName(file_.fileName());
+        const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        struct stat info {};
+        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0 ||
+            !file_.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            ::close(fd);
+            return false;
+        }
+        return true;
+#else
+        return QFileInfo(file_.fileName()).isFile() && file_.open(QIODevice::ReadOnly);
+#endif
+    }
 
     std::optional<std::uint8_t> ReadByte() override
     {
@@ -25,8 +50,14 @@ public:
             return std::nullopt;
         return static_cast<std::uint8_t>(c);
     }
-    bool Eof() const override { return !file_.isOpen() || file_.atEnd(); }
-    void Close() override { file_.close(); }
+    bool Eof() const override
+    {
+        return !file_.isOpen() || file_.atEnd();
+    }
+    void Close() override
+    {
+        file_.close();
+    }
 
 private:
     QFile file_;  // buffered, so byte-wise reads are cheap

@@ -354,7 +354,8 @@ void CliOptionsTest::commandLine_data()
     QStringList many{"program"};
     for (int i = 0; i <= MaxDevices; ++i)
         many << QStringLiteral("10.0.%1.%2").arg(i / 250).arg(i % 250 + 1);
-    QTest::newRow("more devices than a fleet holds") << many << "error: program: 257 devices given, at most 256";
+    QTest::newRow("more devices than a fleet holds")
+        << many << QStringLiteral("error: program: %1 devices given, at most %2").arg(MaxDevices + 1).arg(MaxDevices);
 
     // --devices-from: the command line's devices first, then the file's, all taking --port.
     QTest::newRow("devices from a file beside the command line")

@@ -19,7 +19,7 @@ inline constexpr int DefaultPort = 4001;
 // should split the fleet rather than meet the descriptor limit mid-run.
 inline constexpr int MaxDevices = 256;
 // A device list longer than this is not one a person wrote.
-inline constexpr qint64 MaxDeviceListBytes = 4 * 1024 * 1024;
+inline constexpr qint64 MaxDeviceListBytes = qint64{4} * 1024 * 1024;
 
 enum class Command { Help, Version, Program, FontDownload, FontCheck };
 

@@ -12,6 +12,9 @@ constexpr int ShortTimeOutMs = 500;
 constexpr int PageTimeOutMs = 5000;
 constexpr int FontPageTimeOutMs = 2000;
 constexpr int CheckTimeOutMs = 5000;
+// A late reply's last byte, split a millisecond apart, still comes within
+// twice the time-out.
+constexpr int LateMarginMs = 50;
 }  // namespace
 
 FaultyLine::FaultyLine(VirtualClock& clock, FakeSocket& socket, devsim::Options options, LineFaults faults,
@@ -51,6 +54,11 @@ int FaultyLine::TimeOutOf(const std::vector<std::uint8_t>& frame)
     return ShortTimeOutMs;
 }
 
+bool FaultyLine::IsLastModulePage(const std::vector<std::uint8_t>& frame)
+{
+    return frame.size() == 136 && frame[2] == 'W' && frame[3] == 'Q' && frame[4] == '7' && frame[5] == 'F';
+}
+
 void FaultyLine::OnConnect()
 {
     connection_ = socket_.connectCalls;
@@ -59,8 +67,10 @@ void FaultyLine::OnConnect()
     pending_.clear();
     // Garbage before the answer to the first frame: a device that accepts any
     // byte as that answer cannot tell it from one.
-    if (Chance(faults_.garbageInHandshake))
+    if (Chance(faults_.garbageInHandshake)) {
         busyUntil_ = clock_.Now() + Send(Garbage(), 0, false);
+        garbageAnsweredAFrame = true;
+    }
 }
 
 void FaultyLine::OnByte(std::uint8_t byte)
@@ -96,14 +106,21 @@ void FaultyLine::Flush()
     const bool lost = fate.replyLost || (chance && Chance(faults_.replyLost));
     int extra = fate.extraDelayMs;
     if (chance && Chance(faults_.replyLate)) {
-        extra = std::uniform_int_distribution<int>(timeOut + 1, 2 * timeOut)(rng_);
+        const int latest = 2 * timeOut - firstDelay - LateMarginMs;
+        extra = latest > timeOut ? std::uniform_int_distribution<int>(timeOut + 1, latest)(rng_) : 0;
         ++repliesLate;
     } else if (chance && Chance(faults_.replyAtTimeOut)) {
         extra = std::max(0, timeOut - firstDelay);
     } else if (chance && Chance(faults_.replySlow)) {
         extra = std::uniform_int_distribution<int>(0, timeOut / 2)(rng_);
     }
+    // Whatever the delays add up to, a reply comes within twice its frame's
+    // time-out or never: the model that the link's count of owed replies rests on.
+    extra = std::min(extra, std::max(0, 2 * timeOut - LateMarginMs - firstDelay));
     const bool split = chance && Chance(faults_.replySplit);
+    if (!lost && IsLastModulePage(frame) && !actions.empty() && !actions.front().bytes.empty() &&
+        actions.front().bytes.front() == frame::PageAcceptedByte && fate.reply.empty())
+        ++lastPageAcceptancesDelivered;
 
     std::int64_t at = clock_.Now();
     bool first = true;

@@ -20,7 +20,7 @@ namespace modburn::fake {
 struct LineFaults {
     double frameLost = 0;           // the device never gets the frame
     double replyLost = 0;           // the device answers, the answer never arrives
-    double replyLate = 0;           // the answer comes after the frame's time-out, up to twice it
+    double replyLate = 0;           // the answer comes after the frame's time-out, whole within twice it
     double replySlow = 0;           // the answer comes after some delay within the time-out
     double replyAtTimeOut = 0;      // the answer comes in the very pass its time-out falls
     double replySplit = 0;          // the answer arrives a byte at a time
@@ -50,6 +50,10 @@ public:
     int repliesLost = 0;
     int repliesLate = 0;
     bool hungUp = false;  // the device closed the link
+    // Page 127 accepted, and the reply with its lock bytes on its way to the tool.
+    int lastPageAcceptancesDelivered = 0;
+    // Bytes that are no reply arrived where a reply was awaited.
+    bool garbageAnsweredAFrame = false;
 
 private:
     void OnByte(std::uint8_t byte);
@@ -60,6 +64,7 @@ private:
     std::int64_t Send(std::vector<std::uint8_t> bytes, std::int64_t delayMs, bool split);
     bool Chance(double p);
     static int TimeOutOf(const std::vector<std::uint8_t>& frame);
+    static bool IsLastModulePage(const std::vector<std::uint8_t>& frame);
 
     VirtualClock& clock_;
     FakeSocket& socket_;

@@ -55,8 +55,11 @@ void QtSocket::Close()
     // Hand what was sent to the system before the socket goes, like a close
     // of the control does; unread input is dropped.
     socket_->disconnect(this);
-    if (socket_->state() == QAbstractSocket::ConnectedState)
+    if (socket_->state() == QAbstractSocket::ConnectedState) {
+        SendPending();
         socket_->flush();
+    }
+    pending_.clear();
     socket_->abort();
     socket_.reset();
 }
@@ -83,12 +86,33 @@ void QtSocket::Connect()
 
 void QtSocket::SendData(const std::array<std::uint8_t, 1>& data)
 {
-    // QAbstractSocket::write() only returns -1 here; the caller must see an error.
-    if (!socket_ || socket_->state() != QAbstractSocket::ConnectedState ||
-        socket_->write(reinterpret_cast<const char*>(data.data()), 1) != 1) {
+    if (!socket_ || socket_->state() != QAbstractSocket::ConnectedState) {
         throw RuntimeError(err::SocketBadState,
                            "Wrong protocol or connection state for the requested transaction or request");
     }
+    // Every write on a UDP socket is a datagram of its own.
+    if (socket_->socketType() != QAbstractSocket::TcpSocket) {
+        if (socket_->write(reinterpret_cast<const char*>(data.data()), 1) != 1)
+            throw RuntimeError(err::SocketBadState,
+                               "Wrong protocol or connection state for the requested transaction or request");
+        return;
+    }
+    // A frame goes out byte by byte; the bytes are gathered here and handed
+    // over in one write when the thread next yields to its event loop, as
+    // Qt's own buffer would, without a buffer append per byte.
+    if (pending_.isEmpty() && !sendOnYield_)
+        QMetaObject::invokeMethod(this, &QtSocket::SendPending, Qt::QueuedConnection);
+    pending_.append(static_cast<char>(data[0]));
+}
+
+void QtSocket::SendPending()
+{
+    if (pending_.isEmpty())
+        return;
+    // A socket that went away meanwhile takes nothing; the next send says so.
+    if (socket_ && socket_->state() == QAbstractSocket::ConnectedState && socket_->write(pending_) == pending_.size())
+        socket_->flush();
+    pending_.resize(0);  // keeps its capacity for the next frame
 }
 
 std::vector<std::uint8_t> QtSocket::GetData()

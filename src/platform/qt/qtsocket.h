@@ -5,6 +5,7 @@
 #include "platform/socket.h"
 
 #include <QAbstractSocket>
+#include <QByteArray>
 #include <QObject>
 
 #include <memory>
@@ -36,6 +37,13 @@ public:
     std::vector<std::uint8_t> GetData() override;
     void SetDataArrivalHandler(DataArrivalHandler handler) override { onData_ = std::move(handler); }
 
+    // Hands the bytes sent so far to the system in one write. Without a call
+    // they go on the next pass of the thread's event loop.
+    void SendPending();
+    // The owner calls SendPending() before every yield to the event loop, so
+    // no extra pass needs to be asked for (each one costs a wake-up).
+    void SetSendPendingOnYield(bool onYield) { sendOnYield_ = onYield; }
+
 private:
     void OnReadyRead();
 
@@ -44,6 +52,8 @@ private:
     QString remoteHost_;
     int remotePort_ = 0;
     std::unique_ptr<QAbstractSocket> socket_;
+    QByteArray pending_;  // sent bytes the Qt socket has not been given yet
+    bool sendOnYield_ = false;
     DataArrivalHandler onData_;
 };
 

@@ -29,6 +29,29 @@ std::int64_t NowMs()
     return clock.elapsed();
 }
 
+// The thread's event queue, which first hands the frame just sent to the
+// system: the link yields right after a frame, so it goes out in one write
+// without a wake-up of its own.
+class SendingEventQueue : public IEventQueue {
+public:
+    explicit SendingEventQueue(QtSocket& socket) : socket_(socket) { socket_.SetSendPendingOnYield(true); }
+
+    void DoEvents() override
+    {
+        socket_.SendPending();
+        events_.DoEvents();
+    }
+    void WaitEvents() override
+    {
+        socket_.SendPending();
+        events_.WaitEvents();
+    }
+
+private:
+    QtSocket& socket_;
+    QtEventQueue events_;
+};
+
 }  // namespace
 
 DeviceThread::DeviceThread(Target target, QString imagePath, std::function<void(const Event&)> deliver)
@@ -56,7 +79,7 @@ void DeviceThread::run()
         QtSocket udp;
         QtTimer timer1;
         QtTimer timer4;
-        QtEventQueue events;
+        SendingEventQueue events(tcp);
         QtFileSystem disk;
         ImageFileSystem files(disk, imagePath_);
         QElapsedTimer clock;
@@ -115,11 +138,7 @@ void Fleet::Start(std::optional<double> giveUpAfterS)
     startedAt_ = NowMs();
     giveUpAfterS_ = giveUpAfterS;
     for (std::size_t i = 0; i < devices_.size(); ++i) {
-        // Events cross to this thread in order, one queued call each.
-        auto deliver = [this, i](const Event& event) {
-            QMetaObject::invokeMethod(
-                this, [this, i, event] { OnEvent(i, event); }, Qt::QueuedConnection);
-        };
+        auto deliver = [this, i](const Event& event) { Post(i, event); };
         devices_[i].thread = std::make_unique<DeviceThread>(devices_[i].target, imagePath_, deliver);
     }
     QStringList labels;
@@ -161,6 +180,29 @@ void Fleet::StopRemaining(Verdict reason)
         device.stopReason = reason;
         device.thread->RequestStop();
     }
+}
+
+void Fleet::Post(std::size_t index, const Event& event)
+{
+    bool wake = false;
+    {
+        QMutexLocker lock(&inboxMutex_);
+        wake = inbox_.empty();
+        inbox_.emplace_back(index, event);
+    }
+    if (wake)
+        QMetaObject::invokeMethod(this, &Fleet::DrainInbox, Qt::QueuedConnection);
+}
+
+void Fleet::DrainInbox()
+{
+    std::vector<std::pair<std::size_t, Event>> batch;
+    {
+        QMutexLocker lock(&inboxMutex_);
+        batch.swap(inbox_);
+    }
+    for (auto& [index, event] : batch)
+        OnEvent(index, std::move(event));
 }
 
 void Fleet::OnEvent(std::size_t index, Event event)

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace modburn::cli {
@@ -78,9 +79,16 @@ private:
         Event end;
     };
 
+    // From a device thread: queues the event, and wakes this thread only when
+    // the queue was empty, so a busy fleet costs one wake-up per batch.
+    void Post(std::size_t index, const Event& event);
+    void DrainInbox();
     void OnEvent(std::size_t index, Event event);
     void StopRemaining(Verdict reason);
     void Complete();
+
+    QMutex inboxMutex_;
+    std::vector<std::pair<std::size_t, Event>> inbox_;  // in the order the threads posted them
 
     std::vector<Device> devices_;
     const QString imagePath_;

@@ -15,9 +15,10 @@
 namespace modburn::cli {
 
 inline constexpr int DefaultPort = 4001;
-// Each device is a thread with a few descriptors; beyond this an operator
-// should split the fleet rather than meet the descriptor limit mid-run.
-inline constexpr int MaxDevices = 256;
+// Each device is a thread with a few descriptors (the soft limit is raised to
+// the hard one first); beyond this an operator should split the fleet rather
+// than meet the descriptor limit mid-run.
+inline constexpr int MaxDevices = 1024;
 // A device list longer than this is not one a person wrote.
 inline constexpr qint64 MaxDeviceListBytes = qint64{4} * 1024 * 1024;
 

@@ -243,11 +243,11 @@ const std::vector<OptionEntry>& Table()
                      }});
         t.push_back({{"devices"},
                      "N",
-                     Join({"Serve N independent devices, each with its own flash and faults: on the port and the "
-                           "next N-1, or on N free ones with port 0 (default ",
-                           Str(CommandLine{}.devices), ", at most ", Str(MaxDevices),
-                           "). With more than one, --flash-out FILE writes FILE.<port> for each device and "
-                           "--transcript lines start with the port."}),
+                     Join({"Serve N independent devices, each with its own flash and faults: ",
+                           "on the port and the next N-1, or on N free ones with port 0 (default ",
+                           Str(CommandLine{}.devices), ", at most ", Str(MaxDevices), "). ",
+                           "With more than one, --flash-out FILE writes FILE.<port> for each device ",
+                           "and --transcript lines start with the port."}),
                      [](CommandLine& c, const std::string& option, const Values& v) {
                          // --port comes earlier in this table, so its value is known here.
                          constexpr long long maxPort = std::numeric_limits<std::uint16_t>::max();

@@ -21,7 +21,6 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -75,21 +74,6 @@ std::unique_ptr<Reporter> ReporterFor(bool json, const RunRecord& record)
         [](const QByteArray& bytes) { Write(stderr, bytes); }, StdoutSize, record);
 }
 
-// The image as it is now, so a report can be matched to the file that went out.
-std::optional<RunRecord> RecordImage(const QString& path, QString* error)
-{
-    // Read whole (the image was checked small) so the size is what was read.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("%1: cannot be read (%2)").arg(path, file.errorString());
-        return std::nullopt;
-    }
-    const QByteArray bytes = file.read(MaxImageBytes + 1);
-    return RunRecord{ToolVersion(),
-                     QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()),
-                     bytes.size()};
-}
-
 // A thread, a few descriptors and a socket per device: take all the
 // descriptors the system allows before starting them.
 void RaiseDescriptorLimit()
@@ -105,15 +89,16 @@ int Program(const CommandLine& line, const std::vector<Target>& targets)
 {
     const QString imagePath =
         QFileInfo(line.image.value_or(QDir::current().filePath(run::ImageFileName))).absoluteFilePath();
-    if (const auto why = CheckReadableFile(imagePath, MaxImageBytes))
+    // The image as it is now, so a report can be matched to the file that went out.
+    QByteArray image;
+    if (const auto why = CheckReadableFile(imagePath, MaxImageBytes, &image))
         return Refuse(QStringLiteral("image ") + *why);
-    QString error;
-    const auto record = RecordImage(imagePath, &error);
-    if (!record)
-        return Refuse(QStringLiteral("image ") + error);
+    const RunRecord record{ToolVersion(),
+                           QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex()),
+                           image.size()};
     RaiseDescriptorLimit();
 
-    const std::unique_ptr<Reporter> reporter = ReporterFor(line.json, *record);
+    const std::unique_ptr<Reporter> reporter = ReporterFor(line.json, record);
     Fleet fleet(targets, imagePath, *reporter);
     SignalWatch watch([&fleet](int) {
         // A second signal while the runs wind down ends the program outright.

@@ -17,7 +17,7 @@ std::unique_ptr<IFile> ImageFileSystem::OpenForRead(const QString& path)
     return inner_.OpenForRead(path);
 }
 
-std::optional<QString> CheckReadableFile(const QString& path, qint64 maxBytes)
+std::optional<QString> CheckReadableFile(const QString& path, qint64 maxBytes, QByteArray* content)
 {
     const QFileInfo info(path);
     if (!info.exists())
@@ -32,19 +32,14 @@ std::optional<QString> CheckReadableFile(const QString& path, qint64 maxBytes)
         return QStringLiteral("%1: cannot be read (%2)").arg(path, file.errorString());
     if (maxBytes < 0)
         return std::nullopt;
-    // Read rather than trust the size, which special files do not report.
-    qint64 total = 0;
-    char buffer[4096];
-    for (;;) {
-        const qint64 n = file.read(buffer, sizeof buffer);
-        if (n < 0)
-            return QStringLiteral("%1: cannot be read (%2)").arg(path, file.errorString());
-        if (n == 0)
-            break;
-        total += n;
-        if (total > maxBytes)
-            return QStringLiteral("%1: larger than %2 bytes").arg(path).arg(maxBytes);
-    }
+    // Read rather than trust the size, which may change meanwhile.
+    const QByteArray bytes = file.read(maxBytes + 1);
+    if (file.error() != QFileDevice::NoError)
+        return QStringLiteral("%1: cannot be read (%2)").arg(path, file.errorString());
+    if (bytes.size() > maxBytes)
+        return QStringLiteral("%1: larger than %2 bytes").arg(path).arg(maxBytes);
+    if (content)
+        *content = bytes;
     return std::nullopt;
 }
 

@@ -26,9 +26,11 @@ private:
     QString imagePath_;
 };
 
-// Why `path` cannot be read as a file of at most `maxBytes` bytes (any size
-// when negative), or nothing when it can: missing, a folder, unreadable, too large.
-std::optional<QString> CheckReadableFile(const QString& path, qint64 maxBytes);
+// Why `path` cannot be read as a file of at most `maxBytes` bytes (any size,
+// and nothing read, when negative), or nothing when it can: missing, a
+// folder, not a regular file, unreadable, too large. `content`, when given,
+// receives what was read.
+std::optional<QString> CheckReadableFile(const QString& path, qint64 maxBytes, QByteArray* content = nullptr);
 
 inline constexpr qint64 MaxImageBytes = 8192;
 

@@ -7,7 +7,6 @@
 #include "link/link.h"
 #include "platform/errors.h"
 
-#include <QFile>
 #include <QHostAddress>
 
 #include <algorithm>
@@ -325,7 +324,9 @@ std::optional<std::vector<DeviceEntry>> ParseDeviceList(const QString& text, con
 {
     std::vector<DeviceEntry> entries;
     int number = 0;
-    for (const QStringView raw : QStringView(text).split(u'\n')) {
+    // Some editors start UTF-8 with a byte order mark; it is not part of the first device.
+    const QStringView body = text.startsWith(QChar(0xFEFF)) ? QStringView(text).mid(1) : QStringView(text);
+    for (const QStringView raw : body.split(u'\n')) {
         ++number;
         // No device text holds a '#', so a comment may follow one on its line.
         const qsizetype hash = raw.indexOf(u'#');
@@ -350,20 +351,12 @@ std::optional<std::vector<DeviceEntry>> ParseDeviceList(const QString& text, con
 
 std::optional<QString> ReadDeviceListFile(const QString& path, QString* error)
 {
-    if (const auto why = CheckReadableFile(path, MaxDeviceListBytes)) {
+    QByteArray bytes;
+    if (const auto why = CheckReadableFile(path, MaxDeviceListBytes, &bytes)) {
         *error = *why;
         return std::nullopt;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("%1: cannot be read (%2)").arg(path, file.errorString());
-        return std::nullopt;
-    }
-    QString text = QString::fromUtf8(file.read(MaxDeviceListBytes));
-    // Some editors start UTF-8 with a byte order mark; it is not part of the first device.
-    if (text.startsWith(QChar(0xFEFF)))
-        text.remove(0, 1);
-    return text;
+    return QString::fromUtf8(bytes);
 }
 
 ParseResult ParseCommandLine(const QStringList& args, const TextReader& read)

@@ -67,11 +67,10 @@ QString ManyDevices(int count)
 const std::map<QString, QString>& DeviceFiles()
 {
     static const std::map<QString, QString> files{
-        {QStringLiteral("fleet.txt"),
-         QStringLiteral("# site A, rack 1\n\na.example\n  [::1]:7  # rack 2\r\n\t10.0.0.9:6\n   \n# end")},
+        {QStringLiteral("fleet.txt"), QStringLiteral("\uFEFF# site A, rack 1, after a byte order mark\n\na.example\n  "
+                                                     "[::1]:7  # rack 2\r\n\t10.0.0.9:6\n   \n# end")},
         {QStringLiteral("empty.txt"), QStringLiteral("# nothing yet\n\n")},
         {QStringLiteral("bad.txt"), QStringLiteral("127.0.0.1\n\n# press 7 is next\npress 7\n10.0.0.1\n")},
-        {QStringLiteral("bad-port.txt"), QStringLiteral("10.0.0.1:4001\n10.0.0.2:0\n")},
         {QStringLiteral("full.txt"), ManyDevices(MaxDevices)},
         {QStringLiteral("overfull.txt"), ManyDevices(MaxDevices + 1)},
     };
@@ -105,8 +104,6 @@ private slots:
     void deviceText();
     void commandLine_data();
     void commandLine();
-    void deviceListFromDisk_data();
-    void deviceListFromDisk();
     void resolveDevices_data();
     void resolveDevices();
     void systemResolveTakesLiteralsAsTheyAre_data();
@@ -361,35 +358,21 @@ void CliOptionsTest::commandLine_data()
     QTest::newRow("devices from a file beside the command line")
         << QStringList{"program", "--devices-from", "fleet.txt", dev, "--port", "5000"}
         << "program from=fleet.txt 127.0.0.1:5000,a.example:5000,[::1]:7,10.0.0.9:6";
-    QTest::newRow("devices from a file only") << QStringList{"program", "--devices-from=fleet.txt"}
-                                              << "program from=fleet.txt a.example:4001,[::1]:7,10.0.0.9:6";
-    QTest::newRow("a full file") << QStringList{"program", "--devices-from", "full.txt"}
-                                 << "program from=full.txt " + ManyDevices(MaxDevices)
-                                                                   .trimmed()
-                                                                   .replace(u'\n', QStringLiteral(":4001,"))
-                                                                   .append(QStringLiteral(":4001"));
     QTest::newRow("a list without devices, none on the command line")
         << QStringList{"program", "--devices-from", "empty.txt"}
         << "error: program: no device address given, and none in 'empty.txt'";
     QTest::newRow("a bad line names the file and the line") << QStringList{"program", "--devices-from", "bad.txt", dev}
                                                             << "error: bad.txt:4: device 'press 7': not an IPv4";
-    QTest::newRow("a bad port in the file") << QStringList{"program", "--devices-from", "bad-port.txt"}
-                                            << "error: bad-port.txt:2: device '10.0.0.2:0': port '0'";
     QTest::newRow("a missing file") << QStringList{"program", "--devices-from", "missing.txt", dev}
                                     << "error: --devices-from: missing.txt: no such file";
     QTest::newRow("empty file name") << QStringList{"program", "--devices-from=", dev}
                                      << "error: --devices-from: the file name is empty";
-    QTest::newRow("two files") << QStringList{"program", "--devices-from", "fleet.txt", "--devices-from", "full.txt"}
-                               << "error: --devices-from given twice";
     QTest::newRow("the file and the command line together past the limit")
         << QStringList{"program", "--devices-from", "full.txt", dev}
         << QStringLiteral("error: program: %1 devices given, at most %2").arg(MaxDevices + 1).arg(MaxDevices);
     QTest::newRow("a file past the limit stops at the line too many")
         << QStringList{"program", "--devices-from", "overfull.txt"}
         << QStringLiteral("error: overfull.txt:%1: more than %2 devices").arg(MaxDevices + 1).arg(MaxDevices);
-    QTest::newRow("--devices-from is for program only")
-        << QStringList{"font-check", "--devices-from", "fleet.txt", dev, "1", "0", "1"}
-        << "error: --devices-from does not apply to font-check";
 }
 
 void CliOptionsTest::commandLine()
@@ -397,41 +380,6 @@ void CliOptionsTest::commandLine()
     QFETCH(QStringList, args);
     QFETCH(QString, digest);
     const ParseResult result = ParseCommandLine(args, ReadFake);
-    if (digest.startsWith(QStringLiteral("error: "))) {
-        QVERIFY2(result.error.startsWith(digest.mid(7)), qPrintable(result.error));
-        return;
-    }
-    QVERIFY2(result.error.isEmpty(), qPrintable(result.error));
-    QCOMPARE(Digest(result.line), digest);
-}
-
-void CliOptionsTest::deviceListFromDisk_data()
-{
-    QTest::addColumn<QByteArray>("content");  // written to the file; empty: the path is a folder
-    QTest::addColumn<QString>("digest");      // as in commandLine
-    QTest::newRow("UTF-8 with a byte order mark") << QByteArray("\xEF\xBB\xBF"
-                                                                "127.0.0.1:4002\r\n")
-                                                  << "program from=FILE 127.0.0.1:4002";
-    QTest::newRow("a folder") << QByteArray() << "error: --devices-from: FILE: is a folder";
-    QTest::newRow("a file too large to be a list")
-        << QByteArray(MaxDeviceListBytes + 1, '\n') << "error: --devices-from: FILE: larger than";
-}
-
-void CliOptionsTest::deviceListFromDisk()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(QString, digest);
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    QString path = dir.path();
-    if (!content.isEmpty()) {
-        path = dir.filePath(QStringLiteral("devices.txt"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QCOMPARE(file.write(content), content.size());
-    }
-    digest.replace(QStringLiteral("FILE"), path);
-    const ParseResult result = ParseCommandLine({QStringLiteral("program"), QStringLiteral("--devices-from"), path});
     if (digest.startsWith(QStringLiteral("error: "))) {
         QVERIFY2(result.error.startsWith(digest.mid(7)), qPrintable(result.error));
         return;

@@ -11,9 +11,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -68,16 +66,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 1;
-    QTemporaryDir dir;
-    const QString image = dir.filePath(QStringLiteral("image.bin"));
-    QFile file(image);
-    if (!file.open(QIODevice::WriteOnly))
-        return 1;
-    QByteArray bytes(8192, '\0');
-    for (int i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<char>(i * 7 + 3);
-    file.write(bytes);
-    file.close();
+    const QString image = QStringLiteral(MODBURN_SAMPLE_IMAGE);
 
     const auto median = [&](const QStringList& faults) {
         std::vector<qint64> times;

@@ -47,8 +47,6 @@ public:
     bool AllIn() const;
     bool LocksPending() const { return !answers_.empty() && answers_.back().locksDue && !answers_.back().HasLocks(); }
     std::span<const Answer> Answers() const { return answers_; }
-    // Sends that are answered or may still be.
-    int Live() const { return live_; }
     ReplyRule Rule() const { return rule_; }
 
 private:

@@ -245,10 +245,12 @@ std::optional<std::array<std::uint8_t, 3>> ProgrammingRun::AwaitLockBytes()
     for (const fr::Answer& answer : p_.link.Answers()) {
         if (!answer.HasLocks())
             continue;
-        if (!shown || !fr::LocksExpected(answer.locks[0], answer.locks[1], answer.locks[2]))
+        if (!shown)
             shown = answer.locks;
-        if (!fr::LocksExpected((*shown)[0], (*shown)[1], (*shown)[2]))
+        if (!fr::LocksExpected(answer.locks[0], answer.locks[1], answer.locks[2])) {
+            shown = answer.locks;
             break;
+        }
     }
     if (shown)
         outcome_.locks = shown;

@@ -56,7 +56,8 @@ int FaultyLine::TimeOutOf(const std::vector<std::uint8_t>& frame)
 
 bool FaultyLine::IsLastModulePage(const std::vector<std::uint8_t>& frame)
 {
-    return frame.size() == 136 && frame[2] == 'W' && frame[3] == 'Q' && frame[4] == '7' && frame[5] == 'F';
+    return frame.size() == frame::PageFrameLen && frame[2] == 'W' && frame[3] == 'Q' && frame[4] == '7' &&
+           frame[5] == 'F';
 }
 
 void FaultyLine::OnConnect()

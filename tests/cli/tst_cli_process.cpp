@@ -201,13 +201,7 @@ void CliProcessTest::fleet()
     for (const QJsonObject& line : {lines.front(), lines.back()}) {
         QCOMPARE(line.value("image_sha256").toString(), sha);
         QCOMPARE(line.value("image_bytes").toInteger(), Image().size());
-        QVERIFY(!line.value("version").toString().isEmpty());
-        QVERIFY(QDateTime::fromString(line.value("started_at").toString(), Qt::ISODateWithMs).isValid());
     }
-    const QDateTime finished = QDateTime::fromString(lines.back().value("finished_at").toString(), Qt::ISODateWithMs);
-    QCOMPARE(finished.timeSpec(), Qt::UTC);
-    QCOMPARE(QDateTime::fromString(lines.back().value("started_at").toString(), Qt::ISODateWithMs).msecsTo(finished),
-             lines.back().value("elapsed_ms").toInteger());
     for (int i = 0; i < kinds.size(); ++i) {
         std::vector<QJsonObject> own;
         for (const QJsonObject& line : lines) {

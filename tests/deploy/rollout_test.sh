@@ -154,7 +154,6 @@ check("totals", {k: totals[k] for k in ("sites", "sites_passed", "sites_failed",
 # The text report has a row for every device with its verdict.
 text = open(run + "/report.md").read()
 for name, rows in verdicts.items():
-    check(name + " heading", ("## Site " + name) in text, True)
     for device, verdict in rows:
         check(device + " row", ("| %s | %s |" % (device, verdict)) in text, True)
 
@@ -164,15 +163,11 @@ lines = [json.loads(l) for l in open(run + "/events.jsonl")]
 records = [l for l in lines if l["event"] in ("start", "summary")]
 check("start and summary lines", len(records), 7 + 4)
 check("their digests", {l["image_sha256"] for l in records}, {sha})
-check("sites of the lines", {l["site"] for l in lines}, {"site-a", "site-b", "site-c", "site-e"})
 
 retry = yaml.safe_load(open(run + "/retry.yml"))
 hosts = retry["all"]["children"]["modburn_sites"]["hosts"]
 check("retry devices", {n: h["modburn_devices"] for n, h in hosts.items()},
       {"site-b": [b2], "site-c": [c2], "site-d": [d1], "site-f": [f1], "site-g": [g1, "press 7:4001"]})
-check("retry connection of site-d", (hosts["site-d"]["ansible_connection"], hosts["site-d"]["ansible_host"]),
-      ("ssh", "127.0.0.1"))
-check("retry connection of site-b", hosts["site-b"]["ansible_connection"], "local")
 EOF
 
 # Mend the devices: good simulators on the faulty ones' ports, site-d

@@ -11,7 +11,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -73,14 +72,6 @@ bool WriteFile(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-QString FullWidth(const QString& digits)
-{
-    QString out;
-    for (QChar c : digits)
-        out += QChar(0xFF10 + (c.unicode() - u'0'));
-    return out;
 }
 
 // A host name of `length` characters under the reserved .invalid domain, in
@@ -172,8 +163,6 @@ void BadInputTest::cleanup()
     // Whatever a row left in place of the image goes.
     QFile(ImageName).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     QDir().rmdir(ImageName);
-    if (!QFileInfo(ImageName).isDir() && !QFileInfo(ImageName).isFile())
-        QFile::remove(ImageName);  // a FIFO would block the write below
     QFile::remove(ImageName);
     QFile::remove(LibraryName + QStringLiteral(".bin"));
 }
@@ -243,8 +232,7 @@ void BadInputTest::VerifyNextRunWorks(Form1& form)
 {
     QFile(ImageName).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     QDir().rmdir(ImageName);
-    if (!QFileInfo(ImageName).isDir() && !QFileInfo(ImageName).isFile())
-        QFile::remove(ImageName);  // a FIFO would block the write below
+    QFile::remove(ImageName);  // a FIFO left there would block the write
     QVERIFY(WriteFile(ImageName, image_));
     QFile::remove(flashOut_);
     SetTexts(form, QStringLiteral("127.0.0.1"), port_);
@@ -274,22 +262,10 @@ void BadInputTest::portText_data()
     QTest::addColumn<int>("error");  // err::None: the run programs the module
 
     const int port = devsim_.Port();
-    // Misread, most of these would land on the simulator's port and show as frames.
+    // The rules themselves are the link's (tst_link); here the window's texts
+    // reach them, and a good port still programs.
     QTest::newRow("empty") << QString() << int{err::TypeMismatch};
-    QTest::newRow("blanks only") << QStringLiteral("     ") << int{err::TypeMismatch};
     QTest::newRow("blanks around the number") << QStringLiteral("  %1  ").arg(port) << int{err::None};
-    QTest::newRow("tab before the number") << QStringLiteral("\t%1").arg(port) << int{err::TypeMismatch};
-    QTest::newRow("leading zeros") << QStringLiteral("000%1").arg(port) << int{err::None};
-    QTest::newRow("plus sign") << QStringLiteral("+%1").arg(port) << int{err::TypeMismatch};
-    QTest::newRow("minus one") << QStringLiteral("-1") << int{err::TypeMismatch};
-    QTest::newRow("hex") << QStringLiteral("0x%1").arg(port, 0, 16) << int{err::TypeMismatch};
-    QTest::newRow("full-width digits") << FullWidth(QString::number(port)) << int{err::TypeMismatch};
-    QTest::newRow("zero") << QStringLiteral("0") << int{err::InvalidPropertyValue};
-    QTest::newRow("65536") << QStringLiteral("65536") << int{err::InvalidPropertyValue};
-    QTest::newRow("port plus 65536") << QString::number(port + 65536) << int{err::InvalidPropertyValue};
-    QTest::newRow("port plus 2^32") << QString::number(port + (qint64{1} << 32)) << int{err::InvalidPropertyValue};
-    QTest::newRow("twenty nines, past 64 bits") << QString(20, u'9') << int{err::InvalidPropertyValue};
-    QTest::newRow("10000 nines") << QString(10000, u'9') << int{err::InvalidPropertyValue};
     QTest::newRow("10000 characters of zeros and the port")
         << QString(10000 - QString::number(port).size(), u'0') + QString::number(port) << int{err::None};
 }

@@ -6,10 +6,7 @@
 
 #include "cputime.h"
 #include "launcher.h"
-#include "link/link.h"
-#include "platform/qt/qteventqueue.h"
-#include "platform/qt/qtsocket.h"
-#include "platform/qt/qttimer.h"
+#include "link/qt/qtlinkparts.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -32,16 +29,11 @@ int main(int argc, char* argv[])
     }
     const QString port = QString::number(devsim.Port());
 
-    QtSocket tcp;
-    QtSocket udp;
-    QtTimer timer1;
-    QtTimer timer4;
-    QtEventQueue events;
-    Link link(tcp, udp, timer1, timer4, events);
-    link.SetUpSockets();
-    link.StartTimers();
+    QtLinkParts device;
+    device.Load();
+    Link& link = device.link;
     link.Open(QStringLiteral("127.0.0.1"), port);
-    if (tcp.State() != sock::Connected) {
+    if (device.tcp.State() != sock::Connected) {
         std::fprintf(stderr, "no connection to the simulator\n");
         return 1;
     }

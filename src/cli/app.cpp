@@ -5,16 +5,13 @@
 
 #include "cli/files.h"
 #include "cli/fleet.h"
-#include "cli/fontsession.h"
 #include "cli/options.h"
 #include "cli/render.h"
-#include "cli/signals.h"
+#include "cli/session.h"
 #include "cli/targets.h"
-#include "link/link.h"
-#include "platform/qt/qteventqueue.h"
+#include "link/qt/qtlinkparts.h"
+#include "platform/qt/process.h"
 #include "platform/qt/qtfile.h"
-#include "platform/qt/qtsocket.h"
-#include "platform/qt/qttimer.h"
 #include "run/run.h"
 
 #include <QCoreApplication>
@@ -29,7 +26,6 @@
 #include <cstdlib>
 
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace modburn::cli {
@@ -74,18 +70,23 @@ std::unique_ptr<Reporter> ReporterFor(bool json, const RunRecord& record)
         [](const QByteArray& bytes) { Write(stderr, bytes); }, StdoutSize, record);
 }
 
-// A thread, a few descriptors and a socket per device: take all the
-// descriptors the system allows before starting them.
-void RaiseDescriptorLimit()
-{
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
+// What a signal does: nothing until there is work to stop. A second signal
+// while the work winds down ends the program outright.
+struct Interrupts {
+    bool signalled = false;
+    std::function<void()> stop;
 
-int Program(const CommandLine& line, const std::vector<Target>& targets)
+    void Signal()
+    {
+        if (signalled)
+            std::_Exit(ExitInterrupted);
+        signalled = true;
+        if (stop)
+            stop();
+    }
+};
+
+int Program(const CommandLine& line, const std::vector<Target>& targets, Interrupts& interrupts)
 {
     const QString imagePath =
         QFileInfo(line.image.value_or(QDir::current().filePath(run::ImageFileName))).absoluteFilePath();
@@ -100,12 +101,7 @@ int Program(const CommandLine& line, const std::vector<Target>& targets)
 
     const std::unique_ptr<Reporter> reporter = ReporterFor(line.json, record);
     Fleet fleet(targets, imagePath, *reporter);
-    SignalWatch watch([&fleet](int) {
-        // A second signal while the runs wind down ends the program outright.
-        if (fleet.Interrupted())
-            std::_Exit(ExitInterrupted);
-        fleet.Interrupt();
-    });
+    interrupts.stop = [&fleet] { fleet.Interrupt(); };
     QTimer redraw;
     QObject::connect(&redraw, &QTimer::timeout, &redraw, [&reporter] { reporter->Tick(); });
     redraw.start(RedrawMs);
@@ -117,7 +113,7 @@ int Program(const CommandLine& line, const std::vector<Target>& targets)
     return fleet.ExitCode();
 }
 
-int FontOperation(const CommandLine& line, const Target& target)
+int FontOperation(const CommandLine& line, const Target& target, Interrupts& interrupts)
 {
     QtFileSystem files;
     if (line.command == Command::FontDownload) {
@@ -128,18 +124,13 @@ int FontOperation(const CommandLine& line, const Target& target)
     }
 
     const std::unique_ptr<Reporter> reporter = ReporterFor(line.json, RunRecord{ToolVersion(), {}, {}});
-    QtSocket tcp;
-    QtSocket udp;
-    QtTimer timer1;
-    QtTimer timer4;
-    QtEventQueue events;
+    QtLinkParts device;
     QElapsedTimer clock;
     clock.start();
-    bool interrupted = false;
     std::optional<int> lastPage;
     // A stop that came from a signal is said as such, with how far it got.
     const auto relabel = [&](Event& event) {
-        if (event.kind != EventKind::End || !interrupted || event.verdict != Verdict::Stopped)
+        if (event.kind != EventKind::End || !interrupts.signalled || event.verdict != Verdict::Stopped)
             return;
         event.verdict = Verdict::Interrupted;
         event.message = lastPage ? QStringLiteral("last page: %1").arg(*lastPage) : QStringLiteral("before any page");
@@ -150,15 +141,10 @@ int FontOperation(const CommandLine& line, const Target& target)
         relabel(event);
         reporter->OnEvent(event);
     };
-    FontSession session({tcp, udp, timer1, timer4, events, files, [&clock] { return clock.elapsed(); }}, target, sink);
+    Session session({device.link, device.control, files, [&clock] { return clock.elapsed(); }}, target, sink);
     // The operation runs here, on the main thread; signals and redraws come
     // in through the link's own yields.
-    SignalWatch watch([&](int) {
-        if (interrupted)
-            std::_Exit(ExitInterrupted);
-        interrupted = true;
-        session.Stop();
-    });
+    interrupts.stop = [&session] { session.Stop(); };
     QTimer redraw;
     QObject::connect(&redraw, &QTimer::timeout, &redraw, [&reporter] { reporter->Tick(); });
     redraw.start(RedrawMs);
@@ -184,6 +170,10 @@ int Main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("modburn-cli"));
     // A reader that goes away must not end runs half-way.
     std::signal(SIGPIPE, SIG_IGN);
+    // From the start, so that even an early Ctrl-C ends in a summary: the
+    // signal waits in the pipe until the work's first yield.
+    Interrupts interrupts;
+    const SignalWatch watch([&interrupts](int) { interrupts.Signal(); });
 
     const ParseResult parsed = ParseCommandLine(QCoreApplication::arguments().mid(1));
     if (!parsed.error.isEmpty())
@@ -202,8 +192,8 @@ int Main(int argc, char* argv[])
     if (!resolved.error.isEmpty())
         return Refuse(resolved.error);
     if (line.command == Command::Program)
-        return Program(line, resolved.targets);
-    return FontOperation(line, resolved.targets.front());
+        return Program(line, resolved.targets, interrupts);
+    return FontOperation(line, resolved.targets.front(), interrupts);
 }
 
 }  // namespace modburn::cli

@@ -1,48 +1,14 @@
-// Names of events, verdicts and phases, and the reading of the run's status
-// texts, built from the run's own message functions so the two cannot drift.
+// Names of events, verdicts and phases, and the designed texts on one line.
 
 #include "cli/events.h"
 
-#include "frame/frame.h"
-#include "run/run.h"
-
 #include <QStringList>
 
-#include <cmath>
 
 namespace modburn::cli {
 
 namespace {
-
 const QString CrLf = QStringLiteral("\r\n");
-
-QString FirstLine(const QString& text)
-{
-    return text.section(CrLf, 0, 0);
-}
-
-// The text of a lock message up to its first lock value: the part that does
-// not depend on the bytes.
-QString LockPrefix(const QString& text)
-{
-    return text.left(text.indexOf(QLatin1String("Lock1:")) + 6);
-}
-
-struct Templates {
-    QString started = QStringLiteral(" ");
-    QString pageAcceptedLine = FirstLine(run::msg::PageAccepted(0));
-    QString locksGoodLine = FirstLine(run::msg::LocksGood({}));
-    QString locksBadPrefix = LockPrefix(run::msg::LocksBad({}));
-    QString locksAfterRejectionPrefix = LockPrefix(run::msg::LocksAfterRejection({}));
-    QString lockTimedOut = run::msg::LockTimedOut();
-};
-
-const Templates& Texts()
-{
-    static const Templates templates;
-    return templates;
-}
-
 }  // namespace
 
 QString EventName(EventKind kind)
@@ -93,77 +59,43 @@ QString VerdictName(Verdict verdict)
     return {};
 }
 
-QString PhaseName(Phase phase)
+QString PhaseName(std::optional<run::Step> phase)
 {
-    switch (phase) {
-    case Phase::None:
+    if (!phase)
         return QStringLiteral("waiting");
-    case Phase::Starting:
+    switch (*phase) {
+    case run::Step::Started:
         return QStringLiteral("connecting");
-    case Phase::BurnEnabled:
+    case run::Step::BurnEnabled:
         return QStringLiteral("burn enabled");
-    case Phase::Searching:
+    case run::Step::Searching:
         return QStringLiteral("searching");
-    case Phase::Found:
+    case run::Step::Found:
         return QStringLiteral("found");
-    case Phase::EraseEnabled:
+    case run::Step::EraseEnabled:
         return QStringLiteral("erase enabled");
-    case Phase::Erased:
+    case run::Step::Erased:
         return QStringLiteral("erased");
-    case Phase::PageAccepted:
+    case run::Step::PageAccepted:
+    case run::Step::PageDone:
         return QStringLiteral("programming");
-    case Phase::PageRejected:
+    case run::Step::PageRefused:
         return QStringLiteral("page refused");
-    case Phase::Resending:
+    case run::Step::PageSentAgain:
         return QStringLiteral("resending");
-    case Phase::LocksGood:
+    case run::Step::LocksGood:
         return QStringLiteral("lock bytes good");
-    case Phase::LocksBad:
+    case run::Step::LocksBad:
         return QStringLiteral("lock bytes bad");
-    case Phase::LocksAfterRejection:
+    case run::Step::LocksAfterRefusal:
         return QStringLiteral("lock bytes read");
-    case Phase::NoLockBytes:
+    case run::Step::LocksMissing:
         return QStringLiteral("no lock bytes");
-    case Phase::Other:
-        return QStringLiteral("working");
+    case run::Step::LinkClosed:
+    case run::Step::CloseAsked:
+        break;
     }
-    return {};
-}
-
-Step ClassifyStatus(const QString& text, int nextPage)
-{
-    const Templates& t = Texts();
-    // The page messages first: they are the most frequent.
-    if (text == run::msg::PageAccepted(nextPage))
-        return {Phase::PageAccepted, nextPage};
-    if (text == run::msg::PageRejected(nextPage))
-        return {Phase::PageRejected, nextPage};
-    if (text == run::msg::CommError)
-        return {Phase::Resending, nextPage};
-    if (text == t.started)
-        return {Phase::Starting, std::nullopt};
-    if (text == run::msg::Searching)
-        return {Phase::Searching, std::nullopt};
-    if (text == run::msg::Found)
-        return {Phase::Found, std::nullopt};
-    if (text == run::msg::Erased)
-        return {Phase::Erased, std::nullopt};
-    // Appended messages end the text they were added to.
-    if (text.endsWith(CrLf + run::msg::BurnEnabled))
-        return {Phase::BurnEnabled, std::nullopt};
-    if (text.endsWith(CrLf + run::msg::EraseEnabled))
-        return {Phase::EraseEnabled, std::nullopt};
-    if (text == t.lockTimedOut)
-        return {Phase::NoLockBytes, frame::ModulePages - 1};
-    if (FirstLine(text) == t.locksGoodLine)
-        return {Phase::LocksGood, std::nullopt};
-    if (text.startsWith(t.locksBadPrefix))
-        return {Phase::LocksBad, std::nullopt};
-    if (text.startsWith(t.locksAfterRejectionPrefix))
-        return {Phase::LocksAfterRejection, std::nullopt};
-    if (FirstLine(text) == t.pageAcceptedLine)
-        return {Phase::PageAccepted, std::nullopt};
-    return {Phase::Other, std::nullopt};
+    return QStringLiteral("working");
 }
 
 QString OneLine(const QString& designed)
@@ -186,13 +118,6 @@ QString LocksText(const Locks& locks)
         .arg(int{locks[1]}, 2, 16, QLatin1Char('0'))
         .arg(int{locks[2]}, 2, 16, QLatin1Char('0'))
         .toUpper();
-}
-
-int PageOfBar(float value, float span, int pages)
-{
-    if (!(span > 0))
-        return 0;
-    return static_cast<int>(std::lround(double{value} * pages / double{span}));
 }
 
 }  // namespace modburn::cli

@@ -1,7 +1,9 @@
 #pragma once
 
 // What a device run or a font operation reports as it goes: one event type
-// for every renderer, and the reading of the run's status texts into phases.
+// for every renderer.
+
+#include "run/run.h"
 
 #include <QString>
 
@@ -34,31 +36,12 @@ enum class Verdict {
     Mismatch,     // font-check: it is not, or the device did not answer
 };
 
-// The step of a programming run that a status text shows.
-enum class Phase {
-    None,
-    Starting,
-    BurnEnabled,
-    Searching,
-    Found,
-    EraseEnabled,
-    Erased,
-    PageAccepted,
-    PageRejected,
-    Resending,  // a page wait timed out; the page goes again
-    LocksGood,
-    LocksBad,
-    LocksAfterRejection,
-    NoLockBytes,
-    Other,
-};
-
-using Locks = std::array<std::uint8_t, 3>;
+using Locks = run::Locks;
 
 struct Event {
     EventKind kind = EventKind::Status;
     QString device;             // the label; empty for the summary
-    Phase phase = Phase::None;  // Status events of a programming run
+    std::optional<run::Step> phase;  // Status events of a programming run
     std::optional<int> page;
     std::optional<int> percent;
     QString message;  // null when the event has none
@@ -69,17 +52,8 @@ struct Event {
 
 QString EventName(EventKind kind);
 QString VerdictName(Verdict verdict);
-// A few words for the progress line.
-QString PhaseName(Phase phase);
-
-struct Step {
-    Phase phase = Phase::Other;
-    std::optional<int> page;
-};
-
-// Reads a whole status text of the run. `nextPage` is the page the run is
-// at: 0 before the first, one past the last page the progress bar showed.
-Step ClassifyStatus(const QString& text, int nextPage);
+// A few words for the progress line; "waiting" before the run's first step.
+QString PhaseName(std::optional<run::Step> phase);
 
 // A designed text on one line: its CR LF lines trimmed of blanks, empty ones
 // dropped, the rest joined with " / ".
@@ -87,8 +61,5 @@ QString OneLine(const QString& designed);
 
 // "AF DC CC": two hex digits each.
 QString LocksText(const Locks& locks);
-
-// Page and percentage from a progress bar value: value = span * page / pages.
-int PageOfBar(float value, float span, int pages);
 
 }  // namespace modburn::cli

@@ -1,21 +1,11 @@
-// The image name mapping and the up-front file checks.
+// The up-front file checks.
 
 #include "cli/files.h"
-
-#include "run/run.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 namespace modburn::cli {
-
-std::unique_ptr<IFile> ImageFileSystem::OpenForRead(const QString& path)
-{
-    // The run opens its image by the fixed name in the working folder.
-    if (QFileInfo(path).fileName() == run::ImageFileName)
-        return inner_.OpenForRead(imagePath_);
-    return inner_.OpenForRead(path);
-}
 
 std::optional<QString> CheckReadableFile(const QString& path, qint64 maxBytes, QByteArray* content)
 {

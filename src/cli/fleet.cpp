@@ -2,12 +2,9 @@
 
 #include "cli/fleet.h"
 
-#include "cli/files.h"
 #include "cli/session.h"
-#include "platform/qt/qteventqueue.h"
+#include "link/qt/qtlinkparts.h"
 #include "platform/qt/qtfile.h"
-#include "platform/qt/qtsocket.h"
-#include "platform/qt/qttimer.h"
 
 #include <QElapsedTimer>
 #include <QMutexLocker>
@@ -29,29 +26,6 @@ std::int64_t NowMs()
     return clock.elapsed();
 }
 
-// The thread's event queue, which first hands the frame just sent to the
-// system: the link yields right after a frame, so it goes out in one write
-// without a wake-up of its own.
-class SendingEventQueue : public IEventQueue {
-public:
-    explicit SendingEventQueue(QtSocket& socket) : socket_(socket) { socket_.SetSendPendingOnYield(true); }
-
-    void DoEvents() override
-    {
-        socket_.SendPending();
-        events_.DoEvents();
-    }
-    void WaitEvents() override
-    {
-        socket_.SendPending();
-        events_.WaitEvents();
-    }
-
-private:
-    QtSocket& socket_;
-    QtEventQueue events_;
-};
-
 }  // namespace
 
 DeviceThread::DeviceThread(Target target, QString imagePath, std::function<void(const Event&)> deliver)
@@ -65,7 +39,7 @@ void DeviceThread::RequestStop()
     stopAsked_ = true;
     if (context_) {
         // Runs on the device thread, inside one of the run's yields.
-        DeviceSession* session = session_;
+        Session* session = session_;
         QMetaObject::invokeMethod(
             context_, [session] { session->Stop(); }, Qt::QueuedConnection);
     }
@@ -75,17 +49,11 @@ void DeviceThread::run()
 {
     try {
         // Made here, so they belong to this thread and its event queue.
-        QtSocket tcp;
-        QtSocket udp;
-        QtTimer timer1;
-        QtTimer timer4;
-        SendingEventQueue events(tcp);
-        QtFileSystem disk;
-        ImageFileSystem files(disk, imagePath_);
+        QtLinkParts device;
+        QtFileSystem files;
         QElapsedTimer clock;
         clock.start();
-        DeviceSession session({tcp, udp, timer1, timer4, events, files, [&clock] { return clock.elapsed(); }}, target_,
-                              deliver_);
+        Session session({device.link, device.control, files, [&clock] { return clock.elapsed(); }}, target_, deliver_);
         QObject context;
         {
             QMutexLocker lock(&mutex_);
@@ -94,7 +62,7 @@ void DeviceThread::run()
             if (stopAsked_)
                 session.Stop();
         }
-        session.Run();
+        session.Program(imagePath_);
         // A stop queued from now on finds no context; one already queued dies with it.
         QMutexLocker lock(&mutex_);
         context_ = nullptr;

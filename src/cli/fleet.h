@@ -22,7 +22,7 @@
 
 namespace modburn::cli {
 
-class DeviceSession;
+class Session;
 
 // One device's run on its own thread. Its parts are made in run() and never
 // leave the thread; events go out through `deliver`, called on that thread.
@@ -44,7 +44,7 @@ private:
 
     QMutex mutex_;
     QObject* context_ = nullptr;  // lives on the device thread while the run is on
-    DeviceSession* session_ = nullptr;
+    Session* session_ = nullptr;
     bool stopAsked_ = false;
 };
 
@@ -74,7 +74,7 @@ private:
         Target target;
         std::unique_ptr<DeviceThread> thread;
         Verdict stopReason = Verdict::None;
-        Phase lastPhase = Phase::None;
+        std::optional<run::Step> lastPhase;
         bool ended = false;
         Event end;
     };

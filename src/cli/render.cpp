@@ -307,7 +307,7 @@ void ProgressBoard::Apply(const Event& event)
     Row& row = RowFor(event.device);
     switch (event.kind) {
     case EventKind::Start:
-        row.activity = PhaseName(Phase::Starting);
+        row.activity = PhaseName(run::Step::Started);
         break;
     case EventKind::Status:
         row.activity = PhaseName(event.phase);

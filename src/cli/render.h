@@ -70,7 +70,7 @@ public:
 private:
     struct Row {
         QString label;
-        QString activity = PhaseName(Phase::None);
+        QString activity = PhaseName(std::nullopt);
         bool fromStatus = false;  // the activity comes from the run's status texts
         QString caption;
         std::optional<int> page;

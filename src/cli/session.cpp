@@ -1,13 +1,13 @@
-// The per-device worker: the window's programming run with console stand-ins
-// for the window, reporting every step and failure.
+// A device's programming run or font operation for the console, reporting
+// every step and failure.
 
 #include "cli/session.h"
 
+#include "fontlib/fontlib.h"
 #include "frame/frame.h"
-#include "link/link.h"
-#include "platform/serialport.h"
+#include "platform/statusbar.h"
 #include "run/run.h"
-#include "ui/windowrules.h"
+#include "run/windowview.h"
 
 #include <QStringList>
 
@@ -24,108 +24,122 @@ QString PageList(const std::vector<int>& pages)
         .arg(pages.size() == 1 ? QStringLiteral("page") : QStringLiteral("pages"), shown.join(QStringLiteral(", ")));
 }
 
+int Percent(int done, int of)
+{
+    return of == 0 ? 100 : done * 100 / of;
+}
+
 }  // namespace
 
-struct DeviceSession::State : run::IRunWindow {
+struct Session::State : run::IRunObserver, fontlib::IFontObserver {
     State(SessionParts p, Target t, EventSink s)
-        : parts(std::move(p)), target(std::move(t)), sink(std::move(s)), socket(parts.tcp),
-          link(socket, parts.udp, parts.timer1, parts.timer4, parts.events),
-          statusBar([this](const QString& text) { OnPanel(text); }),
-          progressBar([this](float value) { OnProgress(value); }), rules(link, serialPort, statusBar),
-          run(run::RunParts{link, serialPort, statusBar, progressBar, parts.files, *this})
+        : parts(std::move(p)), target(std::move(t)), sink(std::move(s)),
+          run(run::RunParts{parts.link, parts.control, serialPort, parts.files}),
+          font(fontlib::FontParts{parts.link, parts.control, serialPort, parts.files})
     {
     }
 
-    // The window as the run sees it.
-    QString StatusText() const override { return text; }
-    void SetStatusText(const QString& newText) override;
-    void SetPrintDevCheck(int) override {}
-    QString IPaddrText() const override { return target.address; }
-    QString PortText() const override { return QString::number(target.port); }
-    void SetRunButtonEnabled(bool) override {}
-    void Unload() override { rules.Unload(); }
-
-    Event Make(EventKind kind) const
+    Event Make(EventKind kind, const QString& message = QString()) const
     {
         Event event;
         event.kind = kind;
         event.device = target.label;
         event.elapsedMs = parts.nowMs() - startedAt;
+        event.message = message;
         return event;
     }
-    void OnPanel(const QString& panelText);
-    void OnProgress(float value);
-    Event Finish();
+    void Begin(const QString& what)
+    {
+        startedAt = parts.nowMs();
+        sink(Make(EventKind::Start, what));
+        // What the window does when it loads: runs allowed, sockets set up, timers on.
+        LoadLink(parts.link, parts.control);
+    }
+    // The window's status bar starts empty here, so the words are the panel.
+    void Panel(const QString& words)
+    {
+        if (words == panel)
+            return;
+        panel = words;
+        sink(Make(EventKind::Panel, words));
+    }
+
+    void OnStep(const run::RunEvent& event) override;
+    void OnEnd(const run::Outcome& outcome) override;
+    void OnFontStep(const fontlib::FontEvent& event) override;
+    Event Finish(const run::Outcome& outcome);
+    Event PerformFont(const std::function<bool()>& operation, Verdict yes, Verdict no);
 
     SessionParts parts;
     Target target;
     EventSink sink;
-    WatchedSocket socket;
-    Link link;
     SerialPortModel serialPort;
-    PanelBar statusBar;
-    ReportingBar progressBar;
-    WindowRules rules;
     run::ProgrammingRun run;
+    fontlib::FontTransfer font;
 
     std::int64_t startedAt = 0;
-    QString text;
-    int nextPage = 0;
-    Phase lastPhase = Phase::None;
-    std::vector<int> refusedPages;
+    QString text;     // the designed status text
+    QString panel;    // the designed status-bar text
+    QString caption;  // the designed option caption
+    int first = 0;
+    std::optional<fontlib::FontStep> fontFailure;
     bool stopped = false;
-    bool ran = false;
 };
 
-void DeviceSession::State::SetStatusText(const QString& newText)
+void Session::State::OnStep(const run::RunEvent& event)
 {
-    text = newText;
-    const Step step = ClassifyStatus(text, nextPage);
-    lastPhase = step.phase;
-    if (step.phase == Phase::PageRejected && step.page)
-        refusedPages.push_back(*step.page);
-    Event event = Make(EventKind::Status);
-    event.phase = step.phase;
-    event.page = step.page;
-    if (step.page)
-        event.percent = *step.page * 100 / frame::ModulePages;
-    event.message = text;
-    sink(event);
+    switch (event.step) {
+    case run::Step::PageDone: {
+        Event progress = Make(EventKind::Progress);
+        progress.page = event.page;
+        progress.percent = event.page * 100 / frame::ModulePages;
+        sink(progress);
+        return;
+    }
+    case run::Step::LinkClosed:
+        // The window waits out its time-out and fails on the next send; a
+        // fleet is told at once.
+        parts.control.Shutdown(err::SocketBadState);
+        return;
+    default:
+        break;
+    }
+    const auto designed = run::StatusTextAfter(event, text);
+    if (!designed)
+        return;
+    text = *designed;
+    Event status = Make(EventKind::Status, text);
+    status.phase = event.step;
+    const bool paged = event.step == run::Step::PageAccepted || event.step == run::Step::PageRefused ||
+                       event.step == run::Step::PageSentAgain || event.step == run::Step::LocksMissing;
+    if (paged) {
+        status.page = event.page;
+        status.percent = event.page * 100 / frame::ModulePages;
+    }
+    sink(status);
 }
 
-void DeviceSession::State::OnPanel(const QString& panelText)
+void Session::State::OnEnd(const run::Outcome& outcome)
 {
-    Event event = Make(EventKind::Panel);
-    event.message = panelText;
-    sink(event);
+    if (const auto words = run::PanelWords(outcome.error))
+        Panel(*words);
 }
 
-void DeviceSession::State::OnProgress(float value)
+Event Session::State::Finish(const run::Outcome& outcome)
 {
-    const int page = PageOfBar(value - progressBar.Min(), progressBar.Max() - progressBar.Min(), frame::ModulePages);
-    nextPage = page + 1;
-    Event event = Make(EventKind::Progress);
-    event.page = page;
-    event.percent = static_cast<int>((value - progressBar.Min()) * 100 / (progressBar.Max() - progressBar.Min()));
-    sink(event);
-}
-
-Event DeviceSession::State::Finish()
-{
-    const run::Outcome& outcome = run.LastOutcome();
     Event end = Make(EventKind::End);
     end.locks = outcome.locks;
     QStringList words;
     bool locksSaid = false;
-    switch (ran ? outcome.verdict : run::Verdict::Stopped) {
+    switch (outcome.verdict) {
     case run::Verdict::Programmed:
         end.verdict = Verdict::Programmed;
         break;
     case run::Verdict::Failed:
         end.verdict = Verdict::Failed;
-        if (!refusedPages.empty())
-            words << PageList(refusedPages);
-        if (lastPhase == Phase::NoLockBytes) {
+        if (!outcome.refusedPages.empty())
+            words << PageList(outcome.refusedPages);
+        if (outcome.locksMissing) {
             words << QStringLiteral("no lock bytes after page %1").arg(frame::ModulePages - 1);
         } else if (outcome.locks &&
                    !frame::LocksExpected((*outcome.locks)[0], (*outcome.locks)[1], (*outcome.locks)[2])) {
@@ -141,49 +155,167 @@ Event DeviceSession::State::Finish()
         break;
     case run::Verdict::Error:
         end.verdict = outcome.error == err::WindowClosed ? Verdict::Stopped : Verdict::Error;
-        words << DescribeError(outcome.error, socket.BytesSent(), target);
+        words << DescribeError(outcome.error, outcome.connected, outcome.bytesSent, target);
         break;
     }
     if (outcome.locks && !locksSaid)
         words << QStringLiteral("lock bytes %1").arg(LocksText(*outcome.locks));
     // The window keeps serial and link errors in its status bar; here they are said.
-    if (!statusBar.PanelText(IStatusBar::FirstPanel).isEmpty())
-        words << QStringLiteral("status bar: ") + statusBar.PanelText(IStatusBar::FirstPanel).trimmed();
+    if (!panel.isEmpty())
+        words << QStringLiteral("status bar: ") + panel.trimmed();
     end.message = words.join(QStringLiteral("; "));
     return end;
 }
 
-DeviceSession::DeviceSession(SessionParts parts, Target target, EventSink sink)
+void Session::State::OnFontStep(const fontlib::FontEvent& event)
+{
+    switch (event.step) {
+    case fontlib::FontStep::PageStored: {
+        Event progress = Make(EventKind::Progress);
+        progress.page = first + event.index;
+        progress.percent = Percent(event.index, event.pagesAfterFirst);
+        sink(progress);
+        break;
+    }
+    case fontlib::FontStep::PageRefused:
+        fontFailure = event.step;
+        Panel(fontlib::PageRefused);
+        return;
+    case fontlib::FontStep::NoAnswer:
+        fontFailure = event.step;
+        Panel(fontlib::NoAnswer);
+        return;
+    default:
+        break;
+    }
+    const auto designed = fontlib::CaptionAfter(event);
+    if (designed && *designed != caption) {
+        caption = *designed;
+        sink(Make(EventKind::Caption, caption));
+    }
+}
+
+Event Session::State::PerformFont(const std::function<bool()>& operation, Verdict yes, Verdict no)
+{
+    Event end;
+    try {
+        if (stopped)
+            throw RuntimeError(err::WindowClosed, "stopped");
+        // As a run opens it: the settling wait, then the connect wait.
+        parts.link.Open(target.address, QString::number(target.port));
+        const bool result = operation();
+        end = Make(EventKind::End);
+        end.verdict = result ? yes : no;
+        if (fontFailure == fontlib::FontStep::PageRefused)
+            end.message = QStringLiteral("a page was refused (status bar:%1)").arg(fontlib::PageRefused);
+        else if (fontFailure == fontlib::FontStep::NoAnswer)
+            end.message = QStringLiteral("the device did not answer in time (status bar:%1)").arg(fontlib::NoAnswer);
+        else if (!result)
+            end.message = QStringLiteral("the device's sum differs");
+        else
+            end.message = QStringLiteral("the device's sum matches");
+    } catch (const RuntimeError& error) {
+        end = Make(EventKind::End);
+        end.verdict = error.Number() == err::WindowClosed ? Verdict::Stopped : Verdict::Error;
+        end.message = DescribeError(error.Number(), parts.link.EverConnected(), parts.link.BytesSent(), target);
+    }
+    sink(end);
+    return end;
+}
+
+Session::Session(SessionParts parts, Target target, EventSink sink)
     : s_(std::make_unique<State>(std::move(parts), std::move(target), std::move(sink)))
 {
 }
 
-DeviceSession::~DeviceSession() = default;
+Session::~Session() = default;
 
-Event DeviceSession::Run()
+Event Session::Program(const QString& imagePath)
 {
     State& s = *s_;
-    s.startedAt = s.parts.nowMs();
-    Event start = s.Make(EventKind::Start);
-    start.message = QStringLiteral("%1 port %2").arg(s.target.address).arg(s.target.port);
-    s.sink(start);
-
-    // What the window does when it loads: runs allowed, sockets set up, timers on.
-    s.rules.Load();
-    if (!s.stopped) {
-        s.ran = true;
-        s.run.Run();
-    }
-    Event end = s.Finish();
+    s.Begin(QStringLiteral("%1 port %2").arg(s.target.address).arg(s.target.port));
+    const run::Outcome outcome =
+        s.stopped ? run::Outcome{} : s.run.Run({s.target.address, QString::number(s.target.port), imagePath}, s);
+    Event end = s.Finish(outcome);
     s.sink(end);
     return end;
 }
 
-void DeviceSession::Stop()
+Event Session::Download(const QString& name, std::int16_t first, std::int16_t last)
 {
-    // What closing the window does: the serial port closes and every wait unwinds.
+    State& s = *s_;
+    s.first = first;
+    s.Begin(QStringLiteral("download %1.bin into pages %2..%3 at %4 port %5")
+                .arg(name)
+                .arg(first)
+                .arg(last)
+                .arg(s.target.address)
+                .arg(s.target.port));
+    return s.PerformFont([&] { return s.font.DownChar(name, first, last, s); }, Verdict::Verified, Verdict::Failed);
+}
+
+Event Session::Check(std::int32_t checksum, std::int16_t first, std::int16_t last)
+{
+    State& s = *s_;
+    s.first = first;
+    s.Begin(QStringLiteral("check sum %1 of pages %2..%3 at %4 port %5")
+                .arg(checksum)
+                .arg(first)
+                .arg(last)
+                .arg(s.target.address)
+                .arg(s.target.port));
+    const double sum = checksum;
+    return s.PerformFont([&] { return s.font.CheckChar(sum, first, last, s); }, Verdict::Match, Verdict::Mismatch);
+}
+
+void Session::Stop()
+{
+    // What closing the window does: every wait unwinds.
     s_->stopped = true;
-    s_->rules.Unload();
+    s_->parts.control.Shutdown();
+}
+
+QString DescribeError(err::Number number, bool connected, std::int64_t bytesSent, const Target& target)
+{
+    const QString code = QStringLiteral(" (error %1)").arg(static_cast<int>(number));
+    switch (number) {
+    case err::SocketBadState:
+        if (!connected)
+            return QStringLiteral(
+                       "unreachable: not connected to %1 port %2 after the connect wait (error %3 at the first send)")
+                .arg(target.address)
+                .arg(target.port)
+                .arg(static_cast<int>(number));
+        return QStringLiteral("link dropped after %1 bytes sent").arg(bytesSent) + code;
+    case err::SocketInvalidOperation:
+        return QStringLiteral("socket refused the operation") + code;
+    case err::FileNotFound:
+        return QStringLiteral("file not found") + code;
+    case err::FileAccess:
+        return QStringLiteral("file cannot be read") + code;
+    case err::SubscriptOutOfRange:
+        return (bytesSent == 0 ? QStringLiteral("image file larger than 8192 bytes")
+                               : QStringLiteral("subscript out of range")) +
+               code;
+    case err::TypeMismatch:
+    case err::InvalidPropertyValue:
+        return QStringLiteral("invalid value (port or setting)") + code;
+    case err::Overflow:
+        return QStringLiteral("value out of range") + code;
+    case err::CommInvalidPort:
+        return QStringLiteral("serial port: invalid port number") + code;
+    case err::CommPortOpen:
+        return QStringLiteral("serial port: already open") + code;
+    case err::WindowClosed:
+        return QStringLiteral("stopped");
+    case err::LinkBusy:
+        return QStringLiteral("link busy with another operation") + code;
+    case err::None:
+        return {};
+    default:
+        // Numbers added later still get reported.
+        return QStringLiteral("run-time error") + code;
+    }
 }
 
 }  // namespace modburn::cli

@@ -3,8 +3,8 @@
 #include "fontlib/fontlib.h"
 
 #include "frame/frame.h"
-#include "link/portreport.h"
 #include "platform/errors.h"
+#include "platform/statusbar.h"
 
 #include <cmath>
 #include <limits>
@@ -80,10 +80,11 @@ void ThrowUnlessHeld(const LinkHold& hold)
 
 }  // namespace
 
-bool FontTransfer::DownChar(const QString& dspStr, const std::int16_t& sPage, const std::int16_t& ePage)
+bool FontTransfer::DownChar(const QString& dspStr, const std::int16_t& sPage, const std::int16_t& ePage,
+                            IFontObserver& observer)
 {
     Link& link = p_.link;
-    const LinkHold hold(link);
+    const LinkHold hold(p_.control);
     ThrowUnlessHeld(hold);
     const Library* library = FindLibrary(dspStr);
 
@@ -108,48 +109,43 @@ bool FontTransfer::DownChar(const QString& dspStr, const std::int16_t& sPage, co
         const auto build = [page, &data](fr::SendBuffer& SendBuf, std::uint8_t& FrameXor) {
             return fr::BuildFontPageFrame(SendBuf, FrameXor, page, data);
         };
-        if (!Exchange(build, fr::FontPageReply))
+        if (!Exchange(build, fr::FontPageReply, observer))
             return false;
         if (!fr::FontPageAccepted(link.Answers().front().Reply())) {
-            ReportFailure(PageRefused);
+            ReportFailure(FontStep::PageRefused, observer);
             return false;
         }
-        ShowProgress(i, pagesAfterFirst);
         Pause();
-        if (library)
-            p_.window.SetOptionCaption(library->option, LoadingCaption(*library, i));
+        observer.OnFontStep({FontStep::PageStored, library, i, pagesAfterFirst});
     }
 
     file->Close();
-    if (library)
-        p_.window.SetOptionCaption(library->option, library->done);
+    observer.OnFontStep({FontStep::AllSent, library, pagesAfterFirst, pagesAfterFirst});
 
     const auto buildCheck = [&](fr::SendBuffer& SendBuf, std::uint8_t& FrameXor) {
         return fr::BuildCheckFrame(SendBuf, FrameXor, fr::QualFont, sPage, ePage, DataSum);
     };
-    if (!Exchange(buildCheck, fr::CheckReply))
+    if (!Exchange(buildCheck, fr::CheckReply, observer))
         return false;
     const bool verified = fr::CheckReplyMatches(link.Answers().front().Reply(), link.SendBuf());
-    if (library) {
-        p_.window.SetOptionCaption(library->option,
-                                   verified ? library->done + Verified : library->doneThenFailed + NotVerified);
-    }
+    observer.OnFontStep({FontStep::Checked, library, pagesAfterFirst, pagesAfterFirst, verified});
 
     // The device may follow up; whatever comes, or not, is not looked at.
     link.AwaitReply(fr::CheckReply);
     return verified;
 }
 
-bool FontTransfer::CheckChar(const double& aCheckSum, const std::int16_t& sPage, const std::int16_t& ePage)
+bool FontTransfer::CheckChar(const double& aCheckSum, const std::int16_t& sPage, const std::int16_t& ePage,
+                             IFontObserver& observer)
 {
     Link& link = p_.link;
-    const LinkHold hold(link);
+    const LinkHold hold(p_.control);
     ThrowUnlessHeld(hold);
     const std::uint32_t checksum = CheckSumValue(aCheckSum);
     const auto build = [&](fr::SendBuffer& SendBuf, std::uint8_t& FrameXor) {
         return fr::BuildCheckFrame(SendBuf, FrameXor, fr::QualChecksum, sPage, ePage, checksum);
     };
-    if (!Exchange(build, fr::CheckReply))
+    if (!Exchange(build, fr::CheckReply, observer))
         return false;
     if (fr::CheckReplyMatches(link.Answers().front().Reply(), link.SendBuf()))
         return true;
@@ -157,34 +153,66 @@ bool FontTransfer::CheckChar(const double& aCheckSum, const std::int16_t& sPage,
     return false;
 }
 
-bool FontTransfer::Exchange(const FrameBuilder& build, fr::ReplyRule reply)
+bool FontTransfer::Exchange(const FrameBuilder& build, fr::ReplyRule reply, IFontObserver& observer)
 {
     if (p_.link.Exchange(build, reply, &p_.MSComm1) == Reply::Answered)
         return true;
     // A reply that never came must not be judged from what an earlier reply
     // left in RecBuf; and if it comes late, it must not be taken for the
     // next operation's on the same link.
-    ReportFailure(NoAnswer);
+    ReportFailure(FontStep::NoAnswer, observer);
     p_.link.CollectOwed();
     return false;
 }
 
-void FontTransfer::ReportFailure(const QString& suffix)
+void FontTransfer::ReportFailure(FontStep step, IFontObserver& observer)
 {
-    ReportAfterSetting(p_.StatusBar1, suffix);
+    observer.OnFontStep({step});
     p_.MSComm1.SetPortOpen(false);
 }
 
-void FontTransfer::ShowProgress(int i, int pagesAfterFirst)
+std::optional<QString> CaptionAfter(const FontEvent& event)
 {
-    IProgressBar& bar = p_.HZProgressBar;
-    // One page has nothing to divide: it is the whole range.
-    if (pagesAfterFirst == 0) {
-        bar.SetValue(bar.Max());
-        return;
+    const Library* library = event.library;
+    if (!library)
+        return std::nullopt;
+    switch (event.step) {
+    case FontStep::PageStored:
+        return LoadingCaption(*library, event.index);
+    case FontStep::AllSent:
+        return library->done;
+    case FontStep::Checked:
+        return event.verified ? library->done + Verified : library->doneThenFailed + NotVerified;
+    default:
+        return std::nullopt;
     }
-    const double span = double{bar.Max()} - double{bar.Min()};
-    bar.SetValue(static_cast<float>(span * i / pagesAfterFirst));
+}
+
+void WindowView::OnFontStep(const FontEvent& event)
+{
+    switch (event.step) {
+    case FontStep::PageStored: {
+        IProgressBar& bar = HZProgressBar_;
+        // One page has nothing to divide: it is the whole range.
+        if (event.pagesAfterFirst == 0) {
+            bar.SetValue(bar.Max());
+        } else {
+            const double span = double{bar.Max()} - double{bar.Min()};
+            bar.SetValue(static_cast<float>(span * event.index / event.pagesAfterFirst));
+        }
+        break;
+    }
+    case FontStep::PageRefused:
+        ReportAfterSetting(StatusBar1_, PageRefused);
+        return;
+    case FontStep::NoAnswer:
+        ReportAfterSetting(StatusBar1_, NoAnswer);
+        return;
+    default:
+        break;
+    }
+    if (const auto caption = CaptionAfter(event))
+        window_.SetOptionCaption(event.library->option, *caption);
 }
 
 }  // namespace modburn::fontlib

@@ -4,6 +4,7 @@
 // and having the device check a page range by its sum.
 
 #include "link/link.h"
+#include "link/runcontrol.h"
 #include "platform/file.h"
 #include "platform/progressbar.h"
 #include "platform/serialport.h"
@@ -13,6 +14,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 namespace modburn::fontlib {
 
@@ -37,20 +39,59 @@ inline const QString NoAnswer = QStringLiteral(" 通讯失败");
 // The caption while page `sPage` + i is out: the prefix and 1 to 6 dots.
 QString LoadingCaption(const Library& library, int i);
 
-// The window as the font operations see it.
+// What a font operation reports as it goes.
+enum class FontStep {
+    PageStored,   // page sPage + `index` of sPage..sPage + `pagesAfterFirst` was acknowledged
+    AllSent,      // every page of the download is out; the check follows
+    Checked,      // the device answered the download's check; `verified` says how
+    PageRefused,  // the device refused a page; the operation fails
+    NoAnswer,     // a reply did not come in time; the operation fails
+};
+
+struct FontEvent {
+    FontStep step = FontStep::PageStored;
+    const Library* library = nullptr;  // the download's library, if it is one the window follows
+    int index = 0;
+    int pagesAfterFirst = 0;
+    bool verified = false;
+};
+
+class IFontObserver {
+public:
+    virtual ~IFontObserver() = default;
+    virtual void OnFontStep(const FontEvent& event) = 0;
+};
+
+// The option button caption after `event`, or nothing when it has none.
+std::optional<QString> CaptionAfter(const FontEvent& event);
+
+// The window as the font operations show themselves in it.
 class IFontWindow {
 public:
     virtual ~IFontWindow() = default;
     virtual void SetOptionCaption(const QString& option, const QString& caption) = 0;
 };
 
+// The window's captions, progress bar and panel words for the font events.
+class WindowView : public IFontObserver {
+public:
+    WindowView(IFontWindow& window, IStatusBar& StatusBar1, IProgressBar& HZProgressBar)
+        : window_(window), StatusBar1_(StatusBar1), HZProgressBar_(HZProgressBar)
+    {
+    }
+    void OnFontStep(const FontEvent& event) override;
+
+private:
+    IFontWindow& window_;
+    IStatusBar& StatusBar1_;
+    IProgressBar& HZProgressBar_;
+};
+
 struct FontParts {
     Link& link;
+    RunControl& control;
     ISerialPort& MSComm1;
-    IStatusBar& StatusBar1;
-    IProgressBar& HZProgressBar;
     IFileSystem& files;
-    IFontWindow& window;
 };
 
 // Moving a font library into the device's 256-byte flash pages and proving
@@ -68,19 +109,20 @@ public:
     // sPage..ePage, zero-padded, then has the device check the range against
     // the sum of every byte sent. True only when every page was acknowledged
     // and the device's sum digits match.
-    bool DownChar(const QString& dspStr, const std::int16_t& sPage, const std::int16_t& ePage);
+    bool DownChar(const QString& dspStr, const std::int16_t& sPage, const std::int16_t& ePage,
+                  IFontObserver& observer);
 
     // Asks the device whether pages sPage..ePage sum to aCheckSum, rounded
     // half to even; a value outside the signed 32-bit range raises
     // RuntimeError(err::Overflow) before anything is sent.
-    bool CheckChar(const double& aCheckSum, const std::int16_t& sPage, const std::int16_t& ePage);
+    bool CheckChar(const double& aCheckSum, const std::int16_t& sPage, const std::int16_t& ePage,
+                   IFontObserver& observer);
 
 private:
     // Empties the serial input, sends the frame, waits. False when the reply
     // did not come in time; that has been reported and the serial port closed.
-    bool Exchange(const FrameBuilder& build, frame::ReplyRule reply);
-    void ReportFailure(const QString& suffix);
-    void ShowProgress(int i, int pagesAfterFirst);
+    bool Exchange(const FrameBuilder& build, frame::ReplyRule reply, IFontObserver& observer);
+    void ReportFailure(FontStep step, IFontObserver& observer);
 
     FontParts p_;
 };

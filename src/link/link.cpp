@@ -10,7 +10,6 @@
 namespace modburn {
 
 namespace {
-constexpr int HighestPort = 65535;
 constexpr int Timer1StartMs = 1000;
 constexpr int Timer4PeriodMs = 5000;
 
@@ -21,8 +20,10 @@ struct TimerStop {
 };
 }  // namespace
 
-Link::Link(ISocket& tcpWinsock, ISocket& udpWinsock, ITimer& timer1, ITimer& timer4, IEventQueue& events)
-    : TcpWinsock_(tcpWinsock), udpWinsock_(udpWinsock), Timer1_(timer1), Timer4_(timer4), events_(events)
+Link::Link(ISocket& tcpWinsock, ISocket& udpWinsock, ITimer& timer1, ITimer& timer4, IEventQueue& events,
+           const RunControl& control)
+    : TcpWinsock_(tcpWinsock), udpWinsock_(udpWinsock), Timer1_(timer1), Timer4_(timer4), events_(events),
+      control_(control)
 {
     TcpWinsock_.SetDataArrivalHandler([this](std::int32_t n) { TcpDataArrival(n); });
     udpWinsock_.SetDataArrivalHandler([this](std::int32_t n) { UdpDataArrival(n); });
@@ -48,6 +49,9 @@ void Link::Open(const QString& ipAddrText, const QString& portText)
 {
     TcpWinsock_.Close();
     ledger_.Begin({0, 0});  // nothing owed on a new connection
+    everConnected_ = false;
+    closedTold_ = false;
+    bytesSent_ = 0;
     TcpWinsock_.SetProtocol(sock::ProtocolTcp);
     TcpWinsock_.SetLocalPort(0);
     TcpWinsock_.SetRemoteHost(TrimBlanks(ipAddrText));
@@ -127,6 +131,8 @@ void Link::DownLoad(std::int16_t Value)
             throw RuntimeError(err::Overflow, "Overflow");
         SendByte_[0] = static_cast<std::uint8_t>(element);
         TcpWinsock_.SendData(SendByte_);
+        ++bytesSent_;
+        everConnected_ = true;
     }
 }
 
@@ -148,14 +154,6 @@ Flag Link::WaitForReply(std::int16_t OverTimeX, const std::function<bool()>& don
     return OverTimeFlag_;
 }
 
-bool Link::TryHold()
-{
-    if (held_)
-        return false;
-    held_ = true;
-    return true;
-}
-
 void Link::DoEvents()
 {
     ThrowIfClosing();
@@ -168,16 +166,34 @@ void Link::WaitUntil(const std::function<bool()>& done)
     // The first yield only handles what is pending, so a condition that is
     // already met costs no sleep; after that each pass sleeps until an event.
     DoEvents();
-    while (!done()) {
+    for (;;) {
+        const bool over = done();
+        WatchConnection(over);
+        if (over)
+            return;
         events_.WaitEvents();
+        ThrowIfClosing();
+    }
+}
+
+void Link::WatchConnection(bool waitOver)
+{
+    // A wait that got what it waited for is not cut short: the close is told
+    // by the next wait that still needs the device.
+    if (!LinkClosed()) {
+        everConnected_ = true;
+    } else if (everConnected_ && !closedTold_ && !waitOver) {
+        closedTold_ = true;
+        if (onClosed_)
+            onClosed_();
         ThrowIfClosing();
     }
 }
 
 void Link::ThrowIfClosing() const
 {
-    if (closing_)
-        throw RuntimeError(err::WindowClosed, "The window has closed");
+    if (control_.IsShutDown())
+        throw RuntimeError(control_.ShutdownReason(), "The link's owner has ended every wait");
 }
 
 void Link::TcpDataArrival(std::int32_t /*bytesTotal*/)
@@ -209,34 +225,11 @@ void Link::Timer4Tick()
     ConnOverTimeFlag_ = FlagTrue;
 }
 
-QString TrimBlanks(const QString& text)
+void LoadLink(Link& link, RunControl& control)
 {
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text[first] == u' ')
-        ++first;
-    while (last > first && text[last - 1] == u' ')
-        --last;
-    return text.mid(first, last - first);
-}
-
-int ParsePort(const QString& text)
-{
-    const std::string shown = text.toStdString();
-    if (text.isEmpty())
-        throw RuntimeError(err::TypeMismatch, "Type mismatch: empty port");
-    for (QChar c : text) {
-        if (c < u'0' || c > u'9')
-            throw RuntimeError(err::TypeMismatch, "Type mismatch: port " + shown);
-    }
-    qsizetype first = 0;
-    while (first < text.size() - 1 && text[first] == u'0')
-        ++first;
-    const QStringView digits = QStringView(text).mid(first);
-    const int port = digits.size() > 5 ? HighestPort + 1 : digits.toInt();
-    if (port < 1 || port > HighestPort)
-        throw RuntimeError(err::InvalidPropertyValue, "Invalid property value: port " + shown);
-    return port;
+    control.SetRunEnable(true);
+    link.SetUpSockets();
+    link.StartTimers();
 }
 
 }  // namespace modburn

@@ -6,9 +6,11 @@
 
 #include "frame/frame.h"
 #include "frame/replies.h"
+#include "link/runcontrol.h"
 #include "platform/eventqueue.h"
 #include "platform/serialport.h"
 #include "platform/socket.h"
+#include "platform/text.h"
 #include "platform/timer.h"
 
 #include <QString>
@@ -39,8 +41,10 @@ using FrameBuilder = std::function<int(frame::SendBuffer& SendBuf, std::uint8_t&
 class Link {
 public:
     // Timer1 is the reply time-out, Timer4 the connect time-out. The link
-    // installs its handlers on both sockets and both timers.
-    Link(ISocket& tcpWinsock, ISocket& udpWinsock, ITimer& timer1, ITimer& timer4, IEventQueue& events);
+    // installs its handlers on both sockets and both timers. Every wait ends
+    // by raising the control's reason once it is shut down.
+    Link(ISocket& tcpWinsock, ISocket& udpWinsock, ITimer& timer1, ITimer& timer4, IEventQueue& events,
+         const RunControl& control);
 
     Link(const Link&) = delete;
     Link& operator=(const Link&) = delete;
@@ -88,21 +92,12 @@ public:
     // One yield that never blocks, for the top of a resend loop.
     void DoEvents();
 
-    // One operation at a time: a run or a font operation holds the link from
-    // its start to its end, so two never share the buffers and the timers.
-    // False when another operation holds it already.
-    [[nodiscard]] bool TryHold();
-    void Release() { held_ = false; }
-    bool Held() const { return held_; }
-
-    // Exit clears RunEnable; the run's loops look at it where they are meant to.
-    void SetRunEnable(bool enabled) { RunEnable_ = enabled ? FlagTrue : FlagFalse; }
-    bool RunEnabled() const { return RunEnable_ != FlagFalse; }
-
-    // The window has closed: every wait, now or later, ends by raising
-    // RuntimeError(err::WindowClosed) so that its caller unwinds.
-    void Shutdown() { closing_ = true; }
-    bool IsShutDown() const { return closing_; }
+    // Whether the link has been seen connected since it was last opened, and
+    // the bytes sent on it since then.
+    bool EverConnected() const { return everConnected_; }
+    std::int64_t BytesSent() const { return bytesSent_; }
+    // Called once, inside a wait, when a link seen connected is seen closed.
+    void SetClosedHandler(std::function<void()> handler) { onClosed_ = std::move(handler); }
 
     // What the last wait received, and the frame last sent, for judging replies.
     const frame::RecBuffer& RecBuf() const { return RecBuf_; }
@@ -129,6 +124,9 @@ private:
     // and then one more time-out; after it the frame is owed nothing more.
     void WaitForOwed(std::int16_t OverTimeX);
     bool LinkClosed() const { return TcpWinsock_.State() != sock::Connected; }
+    // Notes a link seen connected, and tells of one seen closed after that
+    // while a wait is not over.
+    void WatchConnection(bool waitOver);
 
     // Yields until `done` holds, testing it after every yield.
     void WaitUntil(const std::function<bool()>& done);
@@ -148,42 +146,21 @@ private:
     std::uint8_t FrameXor_ = 0;
     Flag OverTimeFlag_ = FlagFalse;
     Flag ConnOverTimeFlag_ = FlagFalse;
-    Flag RunEnable_ = FlagFalse;
 
     ISocket& TcpWinsock_;
     ISocket& udpWinsock_;
     ITimer& Timer1_;
     ITimer& Timer4_;
     IEventQueue& events_;
-    bool closing_ = false;
-    bool held_ = false;
+    const RunControl& control_;
+    bool everConnected_ = false;
+    bool closedTold_ = false;
+    std::int64_t bytesSent_ = 0;
+    std::function<void()> onClosed_;
 };
 
-// Holds the link for as long as it lives, if no other operation does.
-class LinkHold {
-public:
-    explicit LinkHold(Link& link) : link_(link), held_(link.TryHold()) {}
-    ~LinkHold()
-    {
-        if (held_)
-            link_.Release();
-    }
-    LinkHold(const LinkHold&) = delete;
-    LinkHold& operator=(const LinkHold&) = delete;
-
-    bool Held() const { return held_; }
-
-private:
-    Link& link_;
-    bool held_;
-};
-
-// Leading and trailing blanks removed; other white space is kept.
-QString TrimBlanks(const QString& text);
-
-// The port text as a TCP port. Raises RuntimeError(err::TypeMismatch) for text
-// that is not a whole decimal number and RuntimeError(err::InvalidPropertyValue)
-// for a number outside 1..65535, so a port is never wrapped or rounded.
-int ParsePort(const QString& text);
+// What a window does to its link when it loads: runs allowed, sockets set
+// up, both timers running.
+void LoadLink(Link& link, RunControl& control);
 
 }  // namespace modburn

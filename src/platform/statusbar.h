@@ -22,4 +22,11 @@ public:
     virtual void SetPanelClickHandler(std::function<void(int panel)> handler) = 0;
 };
 
+// Serial and link failures are reported in the first status panel, right
+// after the serial setting it shows ("Comm1:9600,N,8,1"). The trimmed text is
+// cut to the setting's length first, which drops an earlier report's suffix.
+inline constexpr int SettingLength = 16;
+
+void ReportAfterSetting(IStatusBar& StatusBar1, const QString& suffix);
+
 }  // namespace modburn

@@ -1,9 +1,8 @@
-// The run's phases, its messages and its one error handler.
+// The run's phases and what it reports of them.
 
 #include "run/run.h"
 
 #include "frame/frame.h"
-#include "link/portreport.h"
 
 #include <algorithm>
 #include <span>
@@ -13,130 +12,64 @@ namespace modburn::run {
 namespace fr = modburn::frame;
 
 namespace {
-
-const QString CrLf = QStringLiteral("\r\n");
 constexpr int LastPage = fr::ModulePages - 1;
-
-// A number as a signed decimal whose sign position holds a blank when it is
-// not negative: 5 is " 5".
-QString Signed(int value)
-{
-    return (value < 0 ? QString() : QStringLiteral(" ")) + QString::number(value);
-}
-
-QString Blanks(int count)
-{
-    return QString(count, u' ');
-}
-
-QString Lock(std::uint8_t value)
-{
-    return QString::fromStdString(fr::LockText(value));
-}
-
 }  // namespace
 
-namespace msg {
-
-const QString BurnEnabled = QStringLiteral("        烧录使能!");
-const QString Searching = QStringLiteral("        系统查找设备!");
-const QString Found = QStringLiteral("        设备已连上!");
-const QString EraseEnabled = QStringLiteral("        擦除使能!");
-const QString Erased = QStringLiteral("        擦除成功!");
-const QString CommError = QStringLiteral("        通讯出错!");
-const QString PortInvalid = QStringLiteral(" 串口无效");
-const QString PortInUse = QStringLiteral(" 串口占用");
-
-QString PageAccepted(int page)
-{
-    return QStringLiteral("        烧录成功!") + CrLf + Blanks(10) + Signed(page * 100 / fr::ModulePages) + u'%';
-}
-
-QString PageRejected(int page)
-{
-    return Blanks(2) + CrLf + Blanks(2) + CrLf + QStringLiteral("        烧录出错!") + CrLf + Blanks(8) + Signed(page);
-}
-
-QString LockTimedOut()
-{
-    return QStringLiteral("        烧录出错!") + CrLf + Blanks(8) + Signed(LastPage);
-}
-
-QString LocksGood(const std::array<std::uint8_t, 3>& locks)
-{
-    return QStringLiteral("       模块编程完毕!") + CrLf + QStringLiteral("  Lock1:") + Lock(locks[0]) +
-           QStringLiteral("  Lock2:") + Lock(locks[1]) + QStringLiteral("  Lock3:") + Lock(locks[2]);
-}
-
-QString LocksBad(const std::array<std::uint8_t, 3>& locks)
-{
-    return QStringLiteral("       模块编程出错!") + CrLf + Blanks(8) + QStringLiteral("Lock1:") + Lock(locks[0]) +
-           CrLf + Blanks(8) + QStringLiteral("Lock2:") + Lock(locks[1]) + CrLf + Blanks(8) + QStringLiteral("Lock3:") +
-           Lock(locks[2]);
-}
-
-QString LocksAfterRejection(const std::array<std::uint8_t, 3>& locks)
-{
-    return QStringLiteral("       模块编程出错!") + CrLf + QStringLiteral(" Lock1:") + Lock(locks[0]) + CrLf +
-           QStringLiteral("  Lock2:") + Lock(locks[1]) + CrLf + QStringLiteral(" Lock3:") + Lock(locks[2]);
-}
-
-}  // namespace msg
-
-void ProgrammingRun::Run()
+Outcome ProgrammingRun::Run(const Target& target, IRunObserver& observer)
 {
     // A click while this run or a font operation holds the link is ignored.
-    const LinkHold hold(p_.link);
+    const LinkHold hold(p_.control);
     if (!hold.Held())
-        return;
-    active_ = true;
-    struct Inactive {
-        bool& active;
-        ~Inactive() { active = false; }
-    } inactive{active_};
-
-    p_.window.SetRunButtonEnabled(false);
+        return {};
+    observer_ = &observer;
     outcome_ = {};
+    p_.link.SetClosedHandler([this] { Emit(Step::LinkClosed); });
     try {
-        if (Body() == End::Stopped)
+        if (Body(target) == End::Stopped)
             outcome_.verdict = Verdict::Stopped;
     } catch (const RuntimeError& error) {
         outcome_.verdict = Verdict::Error;
         outcome_.error = error.Number();
-        HandleError(error.Number());
     }
-    // A closed window is left alone.
-    if (!p_.link.IsShutDown())
-        p_.window.SetRunButtonEnabled(true);
+    p_.link.SetClosedHandler(nullptr);
+    outcome_.connected = p_.link.EverConnected();
+    outcome_.bytesSent = p_.link.BytesSent();
+    observer_ = nullptr;
+    observer.OnEnd(outcome_);
+    return outcome_;
 }
 
-ProgrammingRun::End ProgrammingRun::Body()
+void ProgrammingRun::Emit(Step step, int page, std::optional<Locks> locks)
 {
-    p_.window.ReplaceStatus(QStringLiteral(" "));
-    p_.window.SetPrintDevCheck(1);
+    observer_->OnStep(RunEvent{step, page, locks});
+}
+
+ProgrammingRun::End ProgrammingRun::Body(const Target& target)
+{
+    Emit(Step::Started);
 
     ImageBuffer image{};
-    LoadImage(image);
+    LoadImage(target.imagePath, image);
 
-    p_.link.Open(p_.window.IPaddrText(), p_.window.PortText());
+    p_.link.Open(target.address, target.port);
 
     // Burn-enable: resend every 500 ms until any byte answers.
     if (SendUntilAnswered(fr::CmdBurnEnable, {true, OnExit::End, OnExit::End}) == End::Stopped)
         return End::Stopped;
-    p_.window.AppendStatus(msg::BurnEnabled);
+    Emit(Step::BurnEnabled);
 
     // Device search: the wait is its only yield, and Exit is not tested here.
-    p_.window.ReplaceStatus(msg::Searching);
+    Emit(Step::Searching);
     SendUntilAnswered(fr::CmdSearch, {false, OnExit::Ignore, OnExit::Ignore});
-    p_.window.ReplaceStatus(msg::Found);
+    Emit(Step::Found);
 
     if (SendUntilAnswered(fr::CmdBurnEnable, {true, OnExit::Unload, OnExit::Ignore}) == End::Stopped)
         return End::Stopped;
-    p_.window.AppendStatus(msg::EraseEnabled);
+    Emit(Step::EraseEnabled);
 
     if (SendUntilAnswered(fr::CmdErase, {true, OnExit::Unload, OnExit::Ignore}) == End::Stopped)
         return End::Stopped;
-    p_.window.ReplaceStatus(msg::Erased);
+    Emit(Step::Erased);
 
     // Anything short of the final check's approval leaves the module failed.
     outcome_.verdict = Verdict::Failed;
@@ -147,10 +80,10 @@ ProgrammingRun::End ProgrammingRun::Body()
     return End::Finished;
 }
 
-void ProgrammingRun::LoadImage(ImageBuffer& image)
+void ProgrammingRun::LoadImage(const QString& path, ImageBuffer& image)
 {
     // The file closes on every way out when `file` goes.
-    const std::unique_ptr<IFile> file = p_.files.OpenForRead(p_.files.InCurrentDir(ImageFileName));
+    const std::unique_ptr<IFile> file = p_.files.OpenForRead(path);
     for (std::size_t index = 0;; ++index) {
         if (index >= image.size())
             throw RuntimeError(err::SubscriptOutOfRange, "Subscript out of range: image file longer than 8192 bytes");
@@ -177,22 +110,22 @@ ProgrammingRun::End ProgrammingRun::SendUntilAnswered(const FrameBuilder& build,
     for (Send send = Send::First;; send = Send::Again) {
         if (how.atTop != OnExit::Ignore) {
             link.DoEvents();
-            if (!link.RunEnabled())
+            if (!p_.control.RunEnabled())
                 return Stop(how.atTop);
         }
         if (link.Exchange(build, reply, how.clearSerial ? &p_.MSComm1 : nullptr, send) == Reply::Answered)
             return End::Finished;
-        if (how.afterTimeOut != OnExit::Ignore && !link.RunEnabled())
+        if (how.afterTimeOut != OnExit::Ignore && !p_.control.RunEnabled())
             return Stop(how.afterTimeOut);
-        if (how.timeOutMessage)
-            p_.window.ReplaceStatus(*how.timeOutMessage);
+        if (how.reportPage >= 0)
+            Emit(Step::PageSentAgain, how.reportPage);
     }
 }
 
 ProgrammingRun::End ProgrammingRun::Stop(OnExit how)
 {
     if (how == OnExit::Unload)
-        p_.window.Unload();
+        Emit(Step::CloseAsked);
     return End::Stopped;
 }
 
@@ -211,7 +144,7 @@ ProgrammingRun::End ProgrammingRun::ProgramPages(const ImageBuffer& image)
         };
         // A page that times out goes again, for as long as the device is silent.
         const fr::ReplyRule reply = page == LastPage ? fr::LastPageReply : fr::PageReply;
-        if (SendUntilAnswered(build, reply, {true, OnExit::Ignore, OnExit::End, &msg::CommError}) == End::Stopped)
+        if (SendUntilAnswered(build, reply, {true, OnExit::Ignore, OnExit::End, page}) == End::Stopped)
             return End::Stopped;
 
         // A refusal of any send of the page counts, not only the first reply's.
@@ -220,28 +153,27 @@ ProgrammingRun::End ProgrammingRun::ProgramPages(const ImageBuffer& image)
             return answer.Reply().empty() || fr::PageAccepted(answer.Reply()[0]);
         });
         if (accepted) {
-            p_.window.ReplaceStatus(msg::PageAccepted(page));
+            Emit(Step::PageAccepted, page);
             if (page == LastPage)
                 FinalLockCheck(anyPageRejected);
         } else {
             anyPageRejected = true;
-            p_.window.ReplaceStatus(msg::PageRejected(page));
-            ReadBackAfterRejection();
+            outcome_.refusedPages.push_back(page);
+            Emit(Step::PageRefused, page);
+            ReadBackAfterRejection(page);
         }
-
-        IProgressBar& bar = p_.PriProgressBar;
-        bar.SetValue((bar.Max() - bar.Min()) * static_cast<float>(page) / static_cast<float>(fr::ModulePages));
+        Emit(Step::PageDone, page);
     }
     return End::Finished;
 }
 
-std::optional<std::array<std::uint8_t, 3>> ProgrammingRun::AwaitLockBytes()
+std::optional<Locks> ProgrammingRun::AwaitLockBytes()
 {
     // The lock bytes follow the page's replies, in the same delivery or later.
     // Each reply that they follow brings its own; one that differs from the
     // expected bytes is the one shown, or else the first.
     p_.link.AwaitLocks();
-    std::optional<std::array<std::uint8_t, 3>> shown;
+    std::optional<Locks> shown;
     for (const fr::Answer& answer : p_.link.Answers()) {
         if (!answer.HasLocks())
             continue;
@@ -261,35 +193,20 @@ void ProgrammingRun::FinalLockCheck(bool anyPageRejected)
 {
     const auto locks = AwaitLockBytes();
     if (!locks) {
-        p_.window.ReplaceStatus(msg::LockTimedOut());
+        outcome_.locksMissing = true;
+        Emit(Step::LocksMissing, LastPage);
     } else if (!anyPageRejected && fr::LocksExpected((*locks)[0], (*locks)[1], (*locks)[2])) {
         outcome_.verdict = Verdict::Programmed;
-        p_.window.ReplaceStatus(msg::LocksGood(*locks));
+        Emit(Step::LocksGood, LastPage, locks);
     } else {
-        p_.window.ReplaceStatus(msg::LocksBad(*locks));
+        Emit(Step::LocksBad, LastPage, locks);
     }
 }
 
-void ProgrammingRun::ReadBackAfterRejection()
+void ProgrammingRun::ReadBackAfterRejection(int page)
 {
     if (const auto locks = AwaitLockBytes())
-        p_.window.ReplaceStatus(msg::LocksAfterRejection(*locks));
-}
-
-void ProgrammingRun::HandleError(err::Number number)
-{
-    // Two serial-port errors are worth words on the panel; every other error,
-    // a closed window included, ends the run without a trace.
-    switch (number) {
-    case err::CommInvalidPort:
-        ReportAfterSetting(p_.StatusBar1, msg::PortInvalid);
-        break;
-    case err::CommPortOpen:
-        ReportAfterSetting(p_.StatusBar1, msg::PortInUse);
-        break;
-    default:
-        break;
-    }
+        Emit(Step::LocksAfterRefusal, page, locks);
 }
 
 }  // namespace modburn::run

@@ -1,55 +1,25 @@
 #pragma once
 
 // The programming run that RUN starts, from the image file to the verdict,
-// written against the platform interfaces and a small view of the window.
+// written against the platform interfaces. It reports what happens as events
+// to one observer; the window's texts are one way of showing them.
 
 #include "link/link.h"
+#include "link/runcontrol.h"
 #include "platform/errors.h"
 #include "platform/file.h"
-#include "platform/progressbar.h"
 #include "platform/serialport.h"
-#include "platform/statusbar.h"
 
 #include <QString>
 
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace modburn::run {
 
-// The window as a run sees it: the status text, the controls it reads or sets,
-// and its own way out. The window implements this; tests fake it.
-class IRunWindow {
-public:
-    virtual ~IRunWindow() = default;
-
-    // The whole text of priDownText, CR LF line breaks included.
-    virtual QString StatusText() const = 0;
-    virtual void SetStatusText(const QString& text) = 0;
-    virtual void SetPrintDevCheck(int value) = 0;
-    virtual QString IPaddrText() const = 0;
-    virtual QString PortText() const = 0;
-    // RUN is greyed out while a run is active, so a click cannot start a
-    // second run on the same link.
-    virtual void SetRunButtonEnabled(bool enabled) = 0;
-    // Closes the main window (the resend loops do this once Exit is seen).
-    virtual void Unload() = 0;
-
-    // The two status text operations.
-    void ReplaceStatus(const QString& message) { SetStatusText(message); }
-    void AppendStatus(const QString& message) { SetStatusText(StatusText() + QStringLiteral("  \r\n") + message); }
-};
-
-// Everything a run works on; the window owns all of it.
-struct RunParts {
-    Link& link;
-    ISerialPort& MSComm1;
-    IStatusBar& StatusBar1;
-    IProgressBar& PriProgressBar;
-    IFileSystem& files;
-    IRunWindow& window;
-};
+using Locks = std::array<std::uint8_t, 3>;
 
 inline const QString ImageFileName = QStringLiteral("TavimorkAVRMODavr.bin");
 
@@ -57,9 +27,44 @@ inline const QString ImageFileName = QStringLiteral("TavimorkAVRMODavr.bin");
 inline constexpr std::size_t ImageBufSize = 8193;
 using ImageBuffer = std::array<std::uint8_t, ImageBufSize>;
 
-// How a run ended, for callers that report it elsewhere than in the window.
+// What a run is to do: the address and port as typed (blanks around them are
+// trimmed, and a port that is not 1..65535 in digits ends the run before it
+// connects), and the image file.
+struct Target {
+    QString address;
+    QString port;
+    QString imagePath;
+};
+
+// What happened, in the order it happened.
+enum class Step {
+    Started,        // nothing read or sent yet
+    BurnEnabled,    // the first burn-enable was answered
+    Searching,      // the device search begins
+    Found,          // ... and was answered
+    EraseEnabled,   // the second burn-enable was answered
+    Erased,         // the erase was answered
+    PageSentAgain,  // `page` was not answered in time and goes again
+    PageAccepted,   // `page` was accepted by every send that was answered
+    PageRefused,    // some send of `page` was refused
+    PageDone,       // `page` is over, its lock bytes read where they follow it
+    LocksGood,      // after the last page: `locks` as expected
+    LocksBad,       // after the last page: `locks` not as expected, or a page was refused
+    LocksMissing,   // after the last page: the lock bytes never came
+    LocksAfterRefusal,  // the `locks` that followed a refusal of `page`
+    LinkClosed,     // a link seen connected was seen closed
+    CloseAsked,     // Exit was seen where the run closes the window
+};
+
+struct RunEvent {
+    Step step = Step::Started;
+    int page = -1;  // for the page and lock steps
+    std::optional<Locks> locks;
+};
+
+// How a run ended.
 enum class Verdict {
-    NotRun,      // no run has ended yet
+    NotRun,      // the run did not start: another operation holds the link
     Programmed,  // every page accepted and the lock bytes as expected
     Failed,      // the module is not programmed: a page refused, lock bytes wrong or missing
     Stopped,     // Exit ended the run
@@ -68,13 +73,34 @@ enum class Verdict {
 
 struct Outcome {
     Verdict verdict = Verdict::NotRun;
-    std::optional<std::array<std::uint8_t, 3>> locks;  // the last lock bytes received
+    std::vector<int> refusedPages;
+    std::optional<Locks> locks;  // the last lock bytes shown
+    bool locksMissing = false;   // the last page was accepted and its lock bytes never came
     err::Number error = err::None;
+    bool connected = false;      // the link was seen connected
+    std::int64_t bytesSent = 0;  // on the link since it was opened
 };
 
-// The programming run that the RUN button starts: image load, link opening,
-// burn-enable, search, erase, 128 pages and the lock-byte check. Run-time
-// errors end in its one handler; nothing escapes Run().
+class IRunObserver {
+public:
+    virtual ~IRunObserver() = default;
+    virtual void OnStep(const RunEvent& event) = 0;
+    // Last of all, however the run ended. Not called for a run that did not start.
+    virtual void OnEnd(const Outcome& outcome) = 0;
+};
+
+// What a run works on; the caller owns all of it.
+struct RunParts {
+    Link& link;
+    RunControl& control;
+    ISerialPort& MSComm1;
+    IFileSystem& files;
+};
+
+// The programming run: image load, link opening, burn-enable, search, erase,
+// 128 pages and the lock-byte check. Run-time errors end the run; nothing
+// escapes Run(). Exit is the control's RunEnable, looked at where the design
+// looks; shutting the control down ends every wait at once.
 class ProgrammingRun {
 public:
     explicit ProgrammingRun(RunParts parts) : p_(parts) {}
@@ -82,9 +108,11 @@ public:
     ProgrammingRun(const ProgrammingRun&) = delete;
     ProgrammingRun& operator=(const ProgrammingRun&) = delete;
 
-    // The click of RUN. A click while a run is active is ignored.
-    void Run();
-    bool Active() const { return active_; }
+    // The click of RUN. While this run or another operation holds the link
+    // it does nothing and returns a NotRun outcome.
+    Outcome Run(const Target& target, IRunObserver& observer);
+    bool Active() const { return observer_ != nullptr; }
+    // The outcome of the last run that started.
     const Outcome& LastOutcome() const { return outcome_; }
 
 private:
@@ -93,48 +121,30 @@ private:
     // What a resend loop does about Exit: nothing, end the run, or close the
     // window and end the run.
     enum class OnExit { Ignore, End, Unload };
-    // How one of the short-frame phases repeats its frame until answered.
+    // How one of the phases repeats its frame until answered.
     struct Resend {
-        bool clearSerial;                         // empty the serial input before each frame
-        OnExit atTop;                             // yield and test Exit before each frame (not when Ignore)
-        OnExit afterTimeOut;                      // test Exit after each silent wait
-        const QString* timeOutMessage = nullptr;  // shown after each silent wait
+        bool clearSerial;          // empty the serial input before each frame
+        OnExit atTop;              // yield and test Exit before each frame (not when Ignore)
+        OnExit afterTimeOut;       // test Exit after each silent wait
+        int reportPage = -1;       // a page whose silent waits are reported
     };
 
-    End Body();
-    void LoadImage(ImageBuffer& image);
+    End Body(const Target& target);
+    void LoadImage(const QString& path, ImageBuffer& image);
     End SendUntilAnswered(char command, Resend how);
     // Sends the frame until it is answered; the link then holds the replies
     // to all of its sends.
     End SendUntilAnswered(const FrameBuilder& build, frame::ReplyRule reply, Resend how);
     End Stop(OnExit how);
     End ProgramPages(const ImageBuffer& image);
-    std::optional<std::array<std::uint8_t, 3>> AwaitLockBytes();
+    std::optional<Locks> AwaitLockBytes();
     void FinalLockCheck(bool anyPageRejected);
-    void ReadBackAfterRejection();
-    void HandleError(err::Number number);
+    void ReadBackAfterRejection(int page);
+    void Emit(Step step, int page = -1, std::optional<Locks> locks = std::nullopt);
 
     RunParts p_;
-    bool active_ = false;
+    IRunObserver* observer_ = nullptr;
     Outcome outcome_;
 };
-
-// Status messages, byte for byte.
-namespace msg {
-extern const QString BurnEnabled;   // "        烧录使能!"
-extern const QString Searching;     // "        系统查找设备!"
-extern const QString Found;         // "        设备已连上!"
-extern const QString EraseEnabled;  // "        擦除使能!"
-extern const QString Erased;        // "        擦除成功!"
-extern const QString CommError;     // "        通讯出错!"
-extern const QString PortInvalid;   // " 串口无效"
-extern const QString PortInUse;     // " 串口占用"
-QString PageAccepted(int page);     // "        烧录成功!" and the percentage line
-QString PageRejected(int page);     // blank lines, "        烧录出错!" and the page line
-QString LockTimedOut();             // "        烧录出错!" and page 127
-QString LocksGood(const std::array<std::uint8_t, 3>& locks);
-QString LocksBad(const std::array<std::uint8_t, 3>& locks);
-QString LocksAfterRejection(const std::array<std::uint8_t, 3>& locks);
-}  // namespace msg
 
 }  // namespace modburn::run

@@ -73,7 +73,7 @@ constexpr int SettingTextGap = 4;
 
 }  // namespace
 
-Form1::Form1(QWidget* parent) : QWidget(parent), link_(TcpWinsock_, udpWinsock_, Timer1_, Timer4_, events_)
+Form1::Form1(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("modburn"));
@@ -87,27 +87,27 @@ Form1::Form1(QWidget* parent) : QWidget(parent), link_(TcpWinsock_, udpWinsock_,
     CreateControls();
     SetTabOrder();
     SetUpSettingPanel();
-    rules_ = std::make_unique<WindowRules>(link_, MSComm1_, *StatusBar1_);
-    run_ = std::make_unique<run::ProgrammingRun>(
-        run::RunParts{link_, MSComm1_, *StatusBar1_, *PriProgressBar_, files_, *this});
-    font_ = std::make_unique<fontlib::FontTransfer>(
-        fontlib::FontParts{link_, MSComm1_, *StatusBar1_, *HZProgressBar_, files_, *this});
+    rules_ = std::make_unique<WindowRules>(device_.link, device_.control, MSComm1_, *StatusBar1_);
+    run_ = std::make_unique<run::ProgrammingRun>(run::RunParts{device_.link, device_.control, MSComm1_, files_});
+    runView_ = std::make_unique<run::WindowView>(*this, *StatusBar1_, *PriProgressBar_, device_.control);
+    font_ = std::make_unique<fontlib::FontTransfer>(fontlib::FontParts{device_.link, device_.control, MSComm1_, files_});
+    fontView_ = std::make_unique<fontlib::WindowView>(*this, *StatusBar1_, *HZProgressBar_);
     WireEvents();
     Load();
 }
 
 Form1::~Form1()
 {
-    link_.Shutdown();
+    device_.control.Shutdown();
 }
 
 void Form1::CreateControls()
 {
     const std::array<std::pair<QObject*, const char*>, 5> faceless{{
-        {&TcpWinsock_, "TcpWinsock"},
-        {&udpWinsock_, "udpWinsock"},
-        {&Timer1_, "Timer1"},
-        {&Timer4_, "Timer4"},
+        {&device_.tcp, "TcpWinsock"},
+        {&device_.udp, "udpWinsock"},
+        {&device_.timer1, "Timer1"},
+        {&device_.timer4, "Timer4"},
         {&MSComm1_, "MSComm1"},
     }};
     for (const auto& [object, name] : faceless) {
@@ -242,7 +242,9 @@ void Form1::Load()
 
 void Form1::RunClick()
 {
-    run_->Run();
+    // The boxes are read at the click; nothing runs between it and the run's
+    // connect, so they are what the run opens the link with.
+    run_->Run({IPaddr_->text(), Port_->text(), files_.InCurrentDir(run::ImageFileName)}, *runView_);
 }
 
 void Form1::Command1Click()
@@ -271,16 +273,6 @@ void Form1::SetPrintDevCheck(int value)
     SetCheckValue(PrintDevCheck_, value);
 }
 
-QString Form1::IPaddrText() const
-{
-    return IPaddr_->text();
-}
-
-QString Form1::PortText() const
-{
-    return Port_->text();
-}
-
 void Form1::SetRunButtonEnabled(bool enabled)
 {
     Run_->setEnabled(enabled);
@@ -293,18 +285,18 @@ void Form1::Unload()
 
 bool Form1::DownChar(const QString& dspStr, const std::int16_t& sPage, const std::int16_t& ePage)
 {
-    return WithRunGreyed([&] { return font_->DownChar(dspStr, sPage, ePage); });
+    return WithRunGreyed([&] { return font_->DownChar(dspStr, sPage, ePage, *fontView_); });
 }
 
 bool Form1::CheckChar(const double& aCheckSum, const std::int16_t& sPage, const std::int16_t& ePage)
 {
-    return WithRunGreyed([&] { return font_->CheckChar(aCheckSum, sPage, ePage); });
+    return WithRunGreyed([&] { return font_->CheckChar(aCheckSum, sPage, ePage, *fontView_); });
 }
 
 bool Form1::WithRunGreyed(const std::function<bool()>& fontOperation)
 {
     // During a run the operation fails at once and RUN stays as the run set it.
-    if (link_.Held())
+    if (device_.control.Held())
         return fontOperation();
     // RUN does nothing while a font operation holds the link; greyed, it says so.
     Run_->setEnabled(false);
@@ -312,7 +304,7 @@ bool Form1::WithRunGreyed(const std::function<bool()>& fontOperation)
         Form1& form;
         ~Regrey()
         {
-            if (!form.link_.IsShutDown())
+            if (!form.device_.control.IsShutDown())
                 form.Run_->setEnabled(true);
         }
     } regrey{*this};

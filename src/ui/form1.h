@@ -4,11 +4,10 @@
 
 #include "fontlib/fontlib.h"
 #include "link/link.h"
-#include "platform/qt/qteventqueue.h"
+#include "link/qt/qtlinkparts.h"
 #include "platform/qt/qtfile.h"
-#include "platform/qt/qtsocket.h"
-#include "platform/qt/qttimer.h"
 #include "run/run.h"
+#include "run/windowview.h"
 #include "ui/serialportcontrol.h"
 #include "ui/windowrules.h"
 
@@ -38,7 +37,8 @@ public:
     explicit Form1(QWidget* parent = nullptr);
     ~Form1() override;
 
-    Link& link() { return link_; }
+    Link& link() { return device_.link; }
+    RunControl& control() { return device_.control; }
     run::ProgrammingRun& programmingRun() { return *run_; }
     StatusTextBox* statusTextBox() const { return priDownText_; }
 
@@ -46,8 +46,6 @@ public:
     QString StatusText() const override;
     void SetStatusText(const QString& text) override;
     void SetPrintDevCheck(int value) override;
-    QString IPaddrText() const override;
-    QString PortText() const override;
     void SetRunButtonEnabled(bool enabled) override;
     void Unload() override;
 
@@ -75,16 +73,11 @@ private:
     void Command1Click();
     void StatusBar1PanelClick(int panel);
 
-    // Controls without a face; children of the window by name.
-    QtSocket TcpWinsock_;
-    QtSocket udpWinsock_;
-    QtTimer Timer1_;
-    QtTimer Timer4_;
+    // Controls without a face (the sockets and timers of the link among
+    // them); children of the window by name.
+    QtLinkParts device_;
     SerialPortControl MSComm1_;
-
-    QtEventQueue events_;
     QtFileSystem files_;
-    Link link_;
 
     // Controls with a face; the window owns them as Qt children.
     QGroupBox* Frame1_ = nullptr;
@@ -116,7 +109,9 @@ private:
     // Made once the controls they work on exist.
     std::unique_ptr<WindowRules> rules_;
     std::unique_ptr<run::ProgrammingRun> run_;
+    std::unique_ptr<run::WindowView> runView_;
     std::unique_ptr<fontlib::FontTransfer> font_;
+    std::unique_ptr<fontlib::WindowView> fontView_;
 };
 
 }  // namespace modburn

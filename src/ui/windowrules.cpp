@@ -17,21 +17,19 @@ const QStringList& WindowRules::SerialSettings()
 
 void WindowRules::Load()
 {
-    link_.SetRunEnable(true);
-    link_.SetUpSockets();
-    link_.StartTimers();
+    LoadLink(link_, control_);
 }
 
 void WindowRules::Exit()
 {
-    link_.SetRunEnable(false);
+    control_.SetRunEnable(false);
     ClosePort();
 }
 
 void WindowRules::Unload()
 {
     ClosePort();
-    link_.Shutdown();
+    control_.Shutdown();
 }
 
 void WindowRules::PanelClick(int panel)

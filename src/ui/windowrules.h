@@ -5,6 +5,7 @@
 // Form1 calls these; tests use the same rules rather than copies of them.
 
 #include "link/link.h"
+#include "link/runcontrol.h"
 #include "platform/serialport.h"
 #include "platform/statusbar.h"
 
@@ -15,8 +16,8 @@ namespace modburn {
 
 class WindowRules {
 public:
-    WindowRules(Link& link, ISerialPort& MSComm1, IStatusBar& StatusBar1)
-        : link_(link), MSComm1_(MSComm1), StatusBar1_(StatusBar1)
+    WindowRules(Link& link, RunControl& control, ISerialPort& MSComm1, IStatusBar& StatusBar1)
+        : link_(link), control_(control), MSComm1_(MSComm1), StatusBar1_(StatusBar1)
     {
     }
 
@@ -39,6 +40,7 @@ private:
     void ClosePort();
 
     Link& link_;
+    RunControl& control_;
     ISerialPort& MSComm1_;
     IStatusBar& StatusBar1_;
 };

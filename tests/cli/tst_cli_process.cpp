@@ -120,6 +120,10 @@ Device CliProcessTest::StartDevice(const QString& kind, int index)
         options << QStringLiteral("--reject-page") << QStringLiteral("5");
     if (kind == QLatin1String("silent"))
         options << QStringLiteral("--silent-search") << QStringLiteral("1000000");
+    // Page 10's reply is lost and the link closed while the tool waits for it.
+    if (kind == QLatin1String("drops"))
+        options << QStringLiteral("--close-after-page") << QStringLiteral("10") << QStringLiteral("--drop-page-reply")
+                << QStringLiteral("10:1");
     auto launcher = std::make_unique<modburn::devsim::Launcher>();
     QString error;
     if (!launcher->Start(Devsim, options, &error))
@@ -163,8 +167,9 @@ void CliProcessTest::fleet_data()
     QTest::newRow("a silent device, given up on after 3 s: 3")
         << QStringList{"good", "good", "good", "silent", "refuse"} << QStringList{"--give-up-after", "3"} << 3
         << QStringList{"programmed", "programmed", "programmed", "gave-up", "failed"} << 3000 << true;
-    QTest::newRow("an unreachable device: 1")
-        << QStringList{"good", "closed"} << QStringList{} << 1 << QStringList{"programmed", "error"} << 5000 << false;
+    QTest::newRow("an unreachable device and one that drops the link: 1")
+        << QStringList{"good", "closed", "drops"} << QStringList{} << 1 << QStringList{"programmed", "error", "error"}
+        << 5000 << false;
 }
 
 void CliProcessTest::fleet()
@@ -227,6 +232,11 @@ void CliProcessTest::fleet()
             QVERIFY(end.value("message").toString().startsWith(QStringLiteral("page 5 refused")));
         if (kinds[i] == QLatin1String("closed"))
             QVERIFY(end.value("message").toString().startsWith(QStringLiteral("unreachable")));
+        if (kinds[i] == QLatin1String("drops")) {
+            // Said when the link closes, not after the next reply wait runs out.
+            QVERIFY(end.value("message").toString().startsWith(QStringLiteral("link dropped")));
+            QVERIFY2(end.value("elapsed_ms").toInteger() < 4000, qPrintable(end.value("message").toString()));
+        }
         if (kinds[i] == QLatin1String("silent")) {
             QVERIFY(end.value("message").toString().contains(QStringLiteral("searching")));
             QVERIFY(end.value("elapsed_ms").toInteger() >= 2500);
@@ -243,7 +253,7 @@ void CliProcessTest::fleet()
         const QString verdict = line.value("verdict").toString();
         if (verdict == QLatin1String("programmed") || verdict == QLatin1String("failed"))
             lastProgrammed = i;
-        else
+        else if (!line.value("message").toString().startsWith(QStringLiteral("link dropped")))
             firstSlow = std::min(firstSlow, i);
     }
     QVERIFY(lastProgrammed < firstSlow);

@@ -3,7 +3,7 @@
 
 #include "cli/events.h"
 #include "cli/render.h"
-#include "run/run.h"
+#include "run/windowview.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,7 +14,6 @@ using namespace modburn;
 using namespace modburn::cli;
 
 Q_DECLARE_METATYPE(modburn::cli::Event)
-Q_DECLARE_METATYPE(modburn::cli::Phase)
 Q_DECLARE_METATYPE(modburn::cli::RunRecord)
 
 namespace {
@@ -69,8 +68,6 @@ QJsonObject Parse(const QByteArray& line)
 class CliRenderTest : public QObject {
     Q_OBJECT
 private slots:
-    void classifyStatus_data();
-    void classifyStatus();
     void oneLine_data();
     void oneLine();
     void jsonLine_data();
@@ -88,45 +85,6 @@ private slots:
     void reporters();
     void terminalRedrawsOnlyWhenSomethingChanged();
 };
-
-void CliRenderTest::classifyStatus_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("nextPage");
-    QTest::addColumn<Phase>("phase");
-    QTest::addColumn<int>("page");  // -1: none
-    const QString started = QStringLiteral(" ");
-    QTest::newRow("start") << started << 0 << Phase::Starting << -1;
-    QTest::newRow("burn enabled, appended")
-        << started + QStringLiteral("  ") + CrLf + run::msg::BurnEnabled << 0 << Phase::BurnEnabled << -1;
-    QTest::newRow("searching") << run::msg::Searching << 0 << Phase::Searching << -1;
-    QTest::newRow("found") << run::msg::Found << 0 << Phase::Found << -1;
-    QTest::newRow("erase enabled, appended")
-        << run::msg::Found + QStringLiteral("  ") + CrLf + run::msg::EraseEnabled << 0 << Phase::EraseEnabled << -1;
-    QTest::newRow("erased") << run::msg::Erased << 0 << Phase::Erased << -1;
-    QTest::newRow("page 0 accepted") << run::msg::PageAccepted(0) << 0 << Phase::PageAccepted << 0;
-    QTest::newRow("page 64 accepted") << run::msg::PageAccepted(64) << 64 << Phase::PageAccepted << 64;
-    QTest::newRow("page 5 refused") << run::msg::PageRejected(5) << 5 << Phase::PageRejected << 5;
-    QTest::newRow("page 7 timed out, sent again") << run::msg::CommError << 7 << Phase::Resending << 7;
-    QTest::newRow("no lock bytes") << run::msg::LockTimedOut() << 128 << Phase::NoLockBytes << 127;
-    QTest::newRow("lock bytes good") << run::msg::LocksGood(Good) << 128 << Phase::LocksGood << -1;
-    QTest::newRow("lock bytes bad") << run::msg::LocksBad({0x00, 0xDC, 0x0C}) << 128 << Phase::LocksBad << -1;
-    QTest::newRow("lock bytes read after a refusal")
-        << run::msg::LocksAfterRejection(Good) << 6 << Phase::LocksAfterRejection << -1;
-    QTest::newRow("accepted page other than expected") << run::msg::PageAccepted(9) << 3 << Phase::PageAccepted << -1;
-    QTest::newRow("unknown text") << QStringLiteral("hello") << 0 << Phase::Other << -1;
-}
-
-void CliRenderTest::classifyStatus()
-{
-    QFETCH(QString, text);
-    QFETCH(int, nextPage);
-    QFETCH(Phase, phase);
-    QFETCH(int, page);
-    const Step step = ClassifyStatus(text, nextPage);
-    QCOMPARE(step.phase, phase);
-    QCOMPARE(step.page.value_or(-1), page);
-}
 
 void CliRenderTest::oneLine_data()
 {
@@ -350,7 +308,7 @@ void CliRenderTest::boardLines()
     for (int i = 1; i <= devices; ++i)
         board.Add(QStringLiteral("10.0.0.%1:4001").arg(i));
     Event status = Make(EventKind::Status, QStringLiteral("10.0.0.1:4001"));
-    status.phase = Phase::PageAccepted;
+    status.phase = run::Step::PageAccepted;
     status.message = run::msg::PageAccepted(64);
     board.Apply(status);
     board.Apply(Progress(QStringLiteral("10.0.0.1:4001"), 64, 50));

@@ -2,12 +2,12 @@
 // the fake platform with the simulated device, on a virtual clock.
 
 #include "fakedevice.h"
+#include "fakelink.h"
 #include "fakeplatform.h"
 
-#include "cli/files.h"
-#include "cli/fontsession.h"
 #include "cli/session.h"
 #include "run/run.h"
+#include "run/windowview.h"
 
 #include <QtTest>
 
@@ -33,13 +33,7 @@ std::vector<std::uint8_t> Pattern(std::size_t size, int seed)
 }
 
 // A device thread's parts, faked, with the simulated device behind the socket.
-struct Parts {
-    VirtualClock clock;
-    FakeEventQueue events{clock};
-    FakeSocket tcp{clock};
-    FakeSocket udp{clock};
-    FakeTimer timer1{clock};
-    FakeTimer timer4{clock};
+struct Parts : FakeLinkParts {
     FakeFileSystem disk;
     FakeDevice device;
     std::vector<Event> seen;
@@ -48,7 +42,7 @@ struct Parts {
 
     SessionParts For(IFileSystem& files)
     {
-        return {tcp, udp, timer1, timer4, events, files, [this] { return clock.Now(); }};
+        return {link, control, files, [this] { return clock.Now(); }};
     }
     EventSink Sink()
     {
@@ -65,18 +59,16 @@ struct Parts {
     }
 };
 
-// The worker with the image under a name of its own, as --image gives it.
 struct RunRig : Parts {
-    ImageFileSystem files{disk, ImagePath};
-    DeviceSession session{For(files), Device, Sink()};
+    Session session{For(disk), Device, Sink()};
 
     explicit RunRig(devsim::Options options = {}) : Parts(std::move(options)) {}
 };
 
-struct FontRig : Parts {
-    FontSession session{For(disk), Device, Sink()};
+struct FontSessionRig : Parts {
+    Session session{For(disk), Device, Sink()};
 
-    explicit FontRig(devsim::Options options = {}) : Parts(std::move(options)) {}
+    explicit FontSessionRig(devsim::Options options = {}) : Parts(std::move(options)) {}
 };
 
 enum class Scenario { Good, RejectPage5, WrongLocks, NoLocks, Unreachable, DropAfterPage10, ImageMissing };
@@ -147,7 +139,7 @@ void CliSessionTest::programmingRun()
     if (scenario != Scenario::ImageMissing)
         rig.disk.files[ImagePath] = image;
 
-    const Event end = rig.session.Run();
+    const Event end = rig.session.Program(ImagePath);
 
     QCOMPARE(end.kind, EventKind::End);
     QCOMPARE(end.device, Device.label);
@@ -160,7 +152,7 @@ void CliSessionTest::programmingRun()
     QCOMPARE(rig.seen.back().kind, EventKind::End);
     QCOMPARE(rig.Of(EventKind::End).size(), std::size_t{1});
 
-    // Pages in order, each from the bar's value, each after its status text.
+    // Pages in order, each after its status text.
     const std::vector<Event> progress = rig.Of(EventKind::Progress);
     QCOMPARE(static_cast<int>(progress.size()), pages);
     for (int page = 0; page < pages; ++page) {
@@ -168,7 +160,7 @@ void CliSessionTest::programmingRun()
         QCOMPARE(progress[static_cast<std::size_t>(page)].percent, std::optional(page * 100 / 128));
     }
     for (const Event& status : rig.Of(EventKind::Status)) {
-        if (status.phase == Phase::PageAccepted)
+        if (status.phase == run::Step::PageAccepted)
             QCOMPARE(status.message, run::msg::PageAccepted(*status.page));
     }
 
@@ -181,6 +173,8 @@ void CliSessionTest::programmingRun()
         QCOMPARE(end.elapsedMs, std::int64_t{5000});  // settling, then the connect wait to Timer4's tick
     if (scenario == Scenario::ImageMissing)
         QCOMPARE(rig.tcp.connectCalls, 0);
+    if (scenario == Scenario::DropAfterPage10)
+        QVERIFY2(end.elapsedMs < 2000, "a closed link ends the run when it is seen, not after a time-out");
 }
 
 void CliSessionTest::stopEndsTheRunAtOnce_data()
@@ -207,7 +201,7 @@ void CliSessionTest::stopEndsTheRunAtOnce()
     else
         rig.clock.After(stopAtMs, [&] { rig.session.Stop(); });
 
-    const Event end = rig.session.Run();
+    const Event end = rig.session.Program(ImagePath);
 
     QCOMPARE(end.verdict, Verdict::Stopped);
     QCOMPARE(end.message, QStringLiteral("stopped"));
@@ -267,7 +261,7 @@ void CliSessionTest::fontOperation()
     if (faultPage >= 0 && !rejectFault)
         options.corruptFontPages = {faultPage};
     options.silentChecks = silentChecks;
-    FontRig rig(options);
+    FontSessionRig rig(options);
     rig.tcp.acceptConnect = reachable;
     rig.disk.Put(QStringLiteral("Hzk16s.bin"), Pattern(3000, 9));
 

@@ -17,7 +17,8 @@ struct FakeLinkParts {
     FakeSocket udp{clock};
     FakeTimer timer1{clock};
     FakeTimer timer4{clock};
-    Link link{tcp, udp, timer1, timer4, events};
+    RunControl control;
+    Link link{tcp, udp, timer1, timer4, events, control};
 };
 
 }  // namespace modburn::fake

@@ -3,7 +3,7 @@
 // The window as a run sees it, recording what the run does to it. Header
 // only: it needs the run's interface, which only the run's tests link.
 
-#include "run/run.h"
+#include "run/windowview.h"
 
 #include <QString>
 #include <QStringList>
@@ -24,8 +24,6 @@ public:
             onStatus(t);
     }
     void SetPrintDevCheck(int value) override { printDevCheck = value; }
-    QString IPaddrText() const override { return ip; }
-    QString PortText() const override { return port; }
     void SetRunButtonEnabled(bool enabled) override { runButton.push_back(enabled); }
     void Unload() override { ++unloads; }
 
@@ -33,6 +31,7 @@ public:
     QStringList texts;
     std::function<void(const QString&)> onStatus;
     int printDevCheck = 0;
+    // The address and port boxes.
     QString ip = QStringLiteral(" 127.0.0.1 ");
     QString port = QStringLiteral("4001");
     std::vector<bool> runButton;

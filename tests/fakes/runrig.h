@@ -10,6 +10,7 @@
 #include "fakerunwindow.h"
 
 #include "run/run.h"
+#include "run/windowview.h"
 #include "ui/windowrules.h"
 
 #include <utility>
@@ -23,8 +24,9 @@ struct RunRig : FakeLinkParts {
     FakeProgressBar PriProgressBar;
     FakeFileSystem files;
     FakeRunWindow window;
-    run::ProgrammingRun run{{link, MSComm1, StatusBar1, PriProgressBar, files, window}};
-    WindowRules rules{link, MSComm1, StatusBar1};
+    run::ProgrammingRun run{{link, control, MSComm1, files}};
+    run::WindowView view{window, StatusBar1, PriProgressBar, control};
+    WindowRules rules{link, control, MSComm1, StatusBar1};
     Peer peer;
 
     // The peer takes the clock, the socket and then `args`.
@@ -33,6 +35,9 @@ struct RunRig : FakeLinkParts {
     {
         rules.Load();
     }
+
+    // RUN clicked, with the address and port boxes as the window holds them.
+    run::Outcome Press() { return run.Run({window.ip, window.port, files.InCurrentDir(run::ImageFileName)}, view); }
 };
 
 }  // namespace modburn::fake

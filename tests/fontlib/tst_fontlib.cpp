@@ -5,6 +5,7 @@
 #include "fakedevice.h"
 #include "fakelink.h"
 #include "fakeplatform.h"
+#include "fontrig.h"
 
 #include "fontlib/fontlib.h"
 #include "frame/frame.h"
@@ -26,15 +27,6 @@ using Captions = std::vector<std::pair<QString, QString>>;
 using Page = std::array<std::uint8_t, fr::FontPageSize>;
 
 const QString Setting = QStringLiteral("Comm1:9600,N,8,1");
-
-class FakeFontWindow : public fontlib::IFontWindow {
-public:
-    void SetOptionCaption(const QString& option, const QString& caption) override
-    {
-        captions.emplace_back(option, caption);
-    }
-    Captions captions;
-};
 
 Bytes Pattern(std::size_t size)
 {
@@ -66,21 +58,12 @@ std::string Text(const Bytes& wire, std::size_t from, std::size_t count)
 }
 
 // The window's parts with the simulated device behind a connected link.
-struct Rig : FakeLinkParts {
-    FakeSerialPort MSComm1;
-    FakeStatusBar StatusBar1;
-    FakeProgressBar HZProgressBar;
-    FakeFileSystem files;
-    FakeFontWindow window;
-    fontlib::FontTransfer font{{link, MSComm1, StatusBar1, HZProgressBar, files, window}};
-    FakeDevice device;
+struct Rig : FontRig<FakeDevice> {
+    FakeDevice& device = peer;
     std::size_t sentAtStart = 0;
 
-    explicit Rig(devsim::Options options = {}) : device(clock, tcp, std::move(options))
+    explicit Rig(devsim::Options options = {}) : FontRig(std::move(options))
     {
-        link.SetUpSockets();
-        link.StartTimers();
-        link.Open(QStringLiteral("127.0.0.1"), QStringLiteral("4001"));
         MSComm1.open_ = true;
         StatusBar1.SetPanelText(IStatusBar::FirstPanel, Setting);
         sentAtStart = tcp.sent.size();
@@ -157,7 +140,7 @@ void FontLibTest::shortFileIsPaddedAndSummed()
     const Bytes file = Pattern(300);
     rig.files.Put(QStringLiteral("Hzk12.bin"), file);
 
-    QVERIFY(rig.font.DownChar(QStringLiteral("Hzk12"), 10, 11));
+    QVERIFY(rig.DownChar(QStringLiteral("Hzk12"), 10, 11));
 
     const Bytes wire = rig.Sent();
     QCOMPARE(wire, ExpectedWire(file, 10, 11));
@@ -182,7 +165,7 @@ void FontLibTest::emptyFileSendsZeros()
     Rig rig;
     rig.files.Put(QStringLiteral("Hzk16s.bin"), {});
 
-    QVERIFY(rig.font.DownChar(QStringLiteral("Hzk16s"), 0, 2));
+    QVERIFY(rig.DownChar(QStringLiteral("Hzk16s"), 0, 2));
 
     const Bytes wire = rig.Sent();
     QCOMPARE(wire, ExpectedWire({}, 0, 2));
@@ -196,7 +179,7 @@ void FontLibTest::rangeBelowItsStartSendsOnlyTheCheck()
     Rig rig;
     rig.files.Put(QStringLiteral("Hzk24s.bin"), Pattern(1000));
 
-    QVERIFY(rig.font.DownChar(QStringLiteral("Hzk24s"), 5, 4));
+    QVERIFY(rig.DownChar(QStringLiteral("Hzk24s"), 5, 4));
 
     const Bytes wire = rig.Sent();
     QCOMPARE(wire.size(), std::size_t{fr::CheckFrameLen});
@@ -215,7 +198,7 @@ void FontLibTest::onlyTheRangeIsRead()
     const Bytes file = Pattern(2000);
     rig.files.Put(QStringLiteral("Hzk12.bin"), file);
 
-    QVERIFY(rig.font.DownChar(QStringLiteral("Hzk12"), 0, 1));
+    QVERIFY(rig.DownChar(QStringLiteral("Hzk12"), 0, 1));
     QCOMPARE(rig.files.bytesRead, 512);
     const Bytes sent(file.begin(), file.begin() + 512);
     QCOMPARE(rig.device.device.FontSum(0, 1), Sum(sent));
@@ -246,7 +229,7 @@ void FontLibTest::captionsFollowTheLibrary()
 
     Rig rig;
     rig.files.Put(name + QStringLiteral(".bin"), Pattern(4 * 256));
-    QVERIFY(rig.font.DownChar(name, 20, 23));
+    QVERIFY(rig.DownChar(name, 20, 23));
 
     const Captions expected{{option, loading + "."},  {option, loading + "."}, {option, loading + ".."},
                             {option, loading + ".."}, {option, done},          {option, done + "   校验成功"}};
@@ -283,7 +266,7 @@ void FontLibTest::otherNamesChangeNoCaption()
 
     Rig rig;
     rig.files.Put(file, Pattern(600));
-    QVERIFY(rig.font.DownChar(name, 0, 2));
+    QVERIFY(rig.DownChar(name, 0, 2));
     QCOMPARE(rig.files.opened, QStringList{rig.files.InCurrentDir(file)});
     QVERIFY(rig.window.captions.empty());
     QCOMPARE(rig.HZProgressBar.history.size(), std::size_t{3});
@@ -296,7 +279,7 @@ void FontLibTest::onePageFillsTheBar()
     rig.HZProgressBar.history.clear();
     rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(256));
 
-    QVERIFY(rig.font.DownChar(QStringLiteral("Hzk12"), 7, 7));
+    QVERIFY(rig.DownChar(QStringLiteral("Hzk12"), 7, 7));
     QCOMPARE(rig.HZProgressBar.history, std::vector<float>{100.0f});
 }
 
@@ -330,7 +313,7 @@ void FontLibTest::failedCheckKeepsThePortOpen()
     QVERIFY(fr::Hex(Sum(file), 8).find_first_of("ABCDEF") != std::string::npos);
     rig.files.Put(name + QStringLiteral(".bin"), file);
 
-    QVERIFY(!rig.font.DownChar(name, 0, 3));
+    QVERIFY(!rig.DownChar(name, 0, 3));
     QCOMPARE(rig.window.captions.back().second, caption);
     QCOMPARE(rig.MSComm1.closeCalls, 0);
     QCOMPARE(rig.Panel(), Setting);
@@ -346,7 +329,7 @@ void FontLibTest::rejectedPageEndsTheDownload()
     rig.StatusBar1.SetPanelText(IStatusBar::FirstPanel, "  " + Setting + " 通讯失败");
     rig.files.Put(QStringLiteral("Hzk24st.bin"), Pattern(4 * 256));
 
-    QVERIFY(!rig.font.DownChar(QStringLiteral("Hzk24st"), 10, 13));
+    QVERIFY(!rig.DownChar(QStringLiteral("Hzk24st"), 10, 13));
 
     QCOMPARE(rig.Panel(), Setting + " 通讯错误");
     QCOMPARE(rig.MSComm1.closeCalls, 1);
@@ -366,7 +349,7 @@ void FontLibTest::silentPageIsNotTakenFromAnEarlierReply()
     rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(4 * 256));
 
     const std::int64_t start = rig.clock.Now();
-    QVERIFY(!rig.font.DownChar(QStringLiteral("Hzk12"), 10, 13));
+    QVERIFY(!rig.DownChar(QStringLiteral("Hzk12"), 10, 13));
 
     // Its time-out, then as long again for a late reply, which must not answer
     // the next operation's frame.
@@ -385,7 +368,7 @@ void FontLibTest::silentDownloadCheckFails()
     Rig rig(options);
     rig.files.Put(QStringLiteral("Hzk24s.bin"), Pattern(512));
 
-    QVERIFY(!rig.font.DownChar(QStringLiteral("Hzk24s"), 0, 1));
+    QVERIFY(!rig.DownChar(QStringLiteral("Hzk24s"), 0, 1));
 
     QCOMPARE(rig.Panel(), Setting + " 通讯失败");
     QCOMPARE(rig.MSComm1.closeCalls, 1);
@@ -397,13 +380,13 @@ void FontLibTest::errorsPassToTheCallerWithTheFileClosed()
 {
     {
         Rig rig;
-        QCOMPARE(ErrorOf([&] { rig.font.DownChar(QStringLiteral("Hzk12"), 0, 1); }), err::FileNotFound);
+        QCOMPARE(ErrorOf([&] { rig.DownChar(QStringLiteral("Hzk12"), 0, 1); }), err::FileNotFound);
         QVERIFY(rig.Sent().empty());
     }
     {
         Rig rig;  // a span of 32768 pages after the first does not fit
         rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(10));
-        QCOMPARE(ErrorOf([&] { rig.font.DownChar(QStringLiteral("Hzk12"), -1, 32767); }), err::Overflow);
+        QCOMPARE(ErrorOf([&] { rig.DownChar(QStringLiteral("Hzk12"), -1, 32767); }), err::Overflow);
         QVERIFY(rig.Sent().empty());
         QCOMPARE(rig.files.openFiles, 0);
         QCOMPARE(rig.Panel(), Setting);
@@ -413,8 +396,8 @@ void FontLibTest::errorsPassToTheCallerWithTheFileClosed()
         options.fontPageWriteMs = 50;
         Rig rig(options);
         rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(4 * 256));
-        rig.clock.After(75, [&] { rig.link.Shutdown(); });  // the window closes during page 2
-        QCOMPARE(ErrorOf([&] { rig.font.DownChar(QStringLiteral("Hzk12"), 0, 3); }), err::WindowClosed);
+        rig.clock.After(75, [&] { rig.control.Shutdown(); });  // the window closes during page 2
+        QCOMPARE(ErrorOf([&] { rig.DownChar(QStringLiteral("Hzk12"), 0, 3); }), err::WindowClosed);
         QCOMPARE(rig.Sent().size(), std::size_t{2 * 523});
         QCOMPARE(rig.files.openFiles, 0);
         QCOMPARE(rig.Panel(), Setting);
@@ -443,7 +426,7 @@ void FontLibTest::checkCharDigits()
     QFETCH(QString, digits);
 
     Rig rig;
-    rig.font.CheckChar(checksum, 0, 511);
+    rig.CheckChar(checksum, 0, 511);
 
     const Bytes wire = rig.Sent();
     fr::SendBuffer buf{};
@@ -473,7 +456,7 @@ void FontLibTest::checkCharOutOfRangeSendsNothing()
     Rig rig;
     int number = 0;
     try {
-        rig.font.CheckChar(checksum, 0, 1);
+        rig.CheckChar(checksum, 0, 1);
     } catch (const RuntimeError& e) {
         number = e.Number();
     }
@@ -487,15 +470,15 @@ void FontLibTest::checkCharAgainstTheDevice()
     Rig rig;
     const Bytes file = Pattern(3 * 256);
     rig.files.Put(QStringLiteral("Hzk16s.bin"), file);
-    QVERIFY(rig.font.DownChar(QStringLiteral("Hzk16s"), 40, 42));
+    QVERIFY(rig.DownChar(QStringLiteral("Hzk16s"), 40, 42));
     const Captions afterDownload = rig.window.captions;
 
-    QVERIFY(rig.font.CheckChar(Sum(file), 40, 42));
+    QVERIFY(rig.CheckChar(Sum(file), 40, 42));
     QCOMPARE(rig.MSComm1.closeCalls, 0);
 
-    QVERIFY(!rig.font.CheckChar(Sum(file) + 1.0, 40, 42));
+    QVERIFY(!rig.CheckChar(Sum(file) + 1.0, 40, 42));
     QCOMPARE(rig.MSComm1.closeCalls, 1);
-    QVERIFY(!rig.font.CheckChar(Sum(file), 40, 41));
+    QVERIFY(!rig.CheckChar(Sum(file), 40, 41));
     // Nothing shows in the window.
     QCOMPARE(rig.Panel(), Setting);
     QCOMPARE(rig.window.captions, afterDownload);
@@ -508,12 +491,12 @@ void FontLibTest::checkCharLowerCaseReplyFails()
     options.lowerCaseCheckDigits = true;
     Rig rig(options);
     rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(256));
-    QVERIFY(!rig.font.DownChar(QStringLiteral("Hzk12"), 0, 0));
+    QVERIFY(!rig.DownChar(QStringLiteral("Hzk12"), 0, 0));
     const std::uint32_t sum = rig.device.device.FontSum(0, 0);
     QVERIFY(fr::Hex(sum, 8).find_first_of("ABCDEF") != std::string::npos);
     rig.MSComm1.closeCalls = 0;
 
-    QVERIFY(!rig.font.CheckChar(sum, 0, 0));
+    QVERIFY(!rig.CheckChar(sum, 0, 0));
     QCOMPARE(rig.MSComm1.closeCalls, 1);
 }
 
@@ -521,14 +504,14 @@ void FontLibTest::silentCheckIsNotTakenFromAnEarlierReply()
 {
     Rig rig;
     rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(256));
-    QVERIFY(rig.font.DownChar(QStringLiteral("Hzk12"), 0, 0));
+    QVERIFY(rig.DownChar(QStringLiteral("Hzk12"), 0, 0));
     const std::uint32_t sum = rig.device.device.FontSum(0, 0);
-    QVERIFY(rig.font.CheckChar(sum, 0, 0));
+    QVERIFY(rig.CheckChar(sum, 0, 0));
 
     // The matching digits of that reply are still in RecBuf.
     rig.Deafen();
     const std::int64_t start = rig.clock.Now();
-    QVERIFY(!rig.font.CheckChar(sum, 0, 0));
+    QVERIFY(!rig.CheckChar(sum, 0, 0));
     QCOMPARE(rig.clock.Now() - start, std::int64_t{2 * 5000});
     QCOMPARE(rig.Panel(), Setting + " 通讯失败");
     QCOMPARE(rig.MSComm1.closeCalls, 1);
@@ -540,10 +523,10 @@ void FontLibTest::lateCheckReplyDoesNotAnswerTheNextCheck()
     options.replyDelayMs = 6000;  // after the time-out, within twice it
     Rig rig(options);
     // Nothing stored: the device's own sum of page 0 is 0, which matches.
-    QVERIFY(!rig.font.CheckChar(0, 0, 0));
+    QVERIFY(!rig.CheckChar(0, 0, 0));
     QCOMPARE(rig.Panel(), Setting + " 通讯失败");
     rig.Deafen();
-    QVERIFY(!rig.font.CheckChar(0, 0, 0));
+    QVERIFY(!rig.CheckChar(0, 0, 0));
 }
 
 QTEST_GUILESS_MAIN(FontLibTest)

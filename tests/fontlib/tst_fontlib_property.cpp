@@ -6,6 +6,7 @@
 #include "fakelink.h"
 #include "fakeplatform.h"
 #include "faultyline.h"
+#include "fontrig.h"
 #include "schedules.h"
 
 #include "fontlib/fontlib.h"
@@ -22,11 +23,6 @@ namespace {
 
 Schedules schedules;
 constexpr int PageBytes = 256;
-
-class NoCaptions : public fontlib::IFontWindow {
-public:
-    void SetOptionCaption(const QString&, const QString&) override {}
-};
 
 struct Schedule {
     std::vector<std::uint8_t> file;
@@ -100,21 +96,12 @@ struct Schedule {
     }
 };
 
-struct Rig : FakeLinkParts {
-    FakeSerialPort MSComm1;
-    FakeStatusBar StatusBar1;
-    FakeProgressBar HZProgressBar;
-    FakeFileSystem files;
-    NoCaptions window;
-    fontlib::FontTransfer font{{link, MSComm1, StatusBar1, HZProgressBar, files, window}};
-    FaultyLine line;
+struct Rig : FontRig<FaultyLine> {
+    FaultyLine& line = peer;
 
-    Rig(const Schedule& schedule, std::uint64_t seed) : line(clock, tcp, schedule.device, schedule.line, seed)
+    Rig(const Schedule& schedule, std::uint64_t seed) : FontRig(schedule.device, schedule.line, seed)
     {
         events.limitMs = 3600LL * 1000;
-        link.SetUpSockets();
-        link.StartTimers();
-        link.Open(QStringLiteral("127.0.0.1"), QStringLiteral("4001"));
         files.Put(QStringLiteral("Hzk16s.bin"), schedule.file);
     }
 };
@@ -140,7 +127,7 @@ void FontPropertyTest::resultsMatchTheDevice()
 
         bool stored = false;
         try {
-            stored = rig.font.DownChar(QStringLiteral("Hzk16s"), schedule.sPage, schedule.ePage);
+            stored = rig.DownChar(QStringLiteral("Hzk16s"), schedule.sPage, schedule.ePage);
         } catch (const std::exception& e) {
             return fail(QStringLiteral("DownChar did not end: %1").arg(QString::fromLatin1(e.what())));
         }
@@ -161,7 +148,7 @@ void FontPropertyTest::resultsMatchTheDevice()
         const auto asked = static_cast<std::int32_t>(sum + static_cast<std::uint32_t>(schedule.checkOffset));
         bool matches = false;
         try {
-            matches = rig.font.CheckChar(asked, schedule.sPage, schedule.ePage);
+            matches = rig.CheckChar(asked, schedule.sPage, schedule.ePage);
         } catch (const std::exception& e) {
             return fail(QStringLiteral("CheckChar did not end: %1").arg(QString::fromLatin1(e.what())));
         }

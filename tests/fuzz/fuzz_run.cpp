@@ -6,6 +6,7 @@
 #include "fakelink.h"
 #include "fakeplatform.h"
 #include "faultyline.h"
+#include "fontrig.h"
 #include "fuzzinput.h"
 #include "runrig.h"
 #include "runschedule.h"
@@ -32,11 +33,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Hours of virtual time: far past any bounded run, so only a hang reaches it.
 constexpr std::int64_t VirtualLimitMs = 6LL * 3600 * 1000;
-
-class FontWindow : public fontlib::IFontWindow {
-public:
-    void SetOptionCaption(const QString&, const QString&) override {}
-};
 
 double Rate(Input& in, double most)
 {
@@ -102,7 +98,7 @@ void FuzzRun(Input& in)
 
     RunSeen seen;
     try {
-        rig.run.Run();
+        rig.Press();
     } catch (const std::exception&) {
         seen.hung = true;  // the fake event queue's verdict on a wait that never ends
     }
@@ -167,22 +163,11 @@ struct FontCase {
     }
 };
 
-struct FontRig : FakeLinkParts {
-    FakeSerialPort MSComm1;
-    FakeStatusBar StatusBar1;
-    FakeProgressBar HZProgressBar;
-    FakeFileSystem files;
-    FontWindow window;
-    fontlib::FontTransfer font{{link, MSComm1, StatusBar1, HZProgressBar, files, window}};
-    FaultyLine line;
-
-    explicit FontRig(const FontCase& c) : line(clock, tcp, c.device, c.line, c.seed)
+struct FontCaseRig : modburn::fake::FontRig<FaultyLine> {
+    explicit FontCaseRig(const FontCase& c) : FontRig(c.device, c.line, c.seed)
     {
         events.limitMs = VirtualLimitMs;
-        line.script = c.script;
-        link.SetUpSockets();
-        link.StartTimers();
-        link.Open(QStringLiteral("127.0.0.1"), QStringLiteral("4001"));
+        peer.script = c.script;
         MSComm1.open_ = true;
         files.Put(QStringLiteral("Font.bin"), c.file);
     }
@@ -191,10 +176,10 @@ struct FontRig : FakeLinkParts {
 void FuzzDownChar(Input& in)
 {
     const FontCase c(in);
-    FontRig rig(c);
+    FontCaseRig rig(c);
     bool result = false;
     try {
-        result = rig.font.DownChar(QStringLiteral("Font"), c.sPage, c.ePage);
+        result = rig.DownChar(QStringLiteral("Font"), c.sPage, c.ePage);
     } catch (const std::exception& e) {
         modburn::fuzz::Fail(__FILE__, __LINE__, "DownChar returned", e.what());
     }
@@ -213,10 +198,10 @@ void FuzzDownChar(Input& in)
             expected[j] = at < c.file.size() ? c.file[at] : 0;
             sum += expected[j];
         }
-        FUZZ_CHECK(rig.line.device.HasFontPage(p), "verified: every page of the range is stored");
-        FUZZ_CHECK(rig.line.device.FontPage(p) == expected, "verified: every page holds the file's bytes");
+        FUZZ_CHECK(rig.peer.device.HasFontPage(p), "verified: every page of the range is stored");
+        FUZZ_CHECK(rig.peer.device.FontPage(p) == expected, "verified: every page holds the file's bytes");
     }
-    FUZZ_CHECK(rig.line.device.FontSum(c.sPage, c.ePage) == sum, "verified: the device's sum is the file's");
+    FUZZ_CHECK(rig.peer.device.FontSum(c.sPage, c.ePage) == sum, "verified: the device's sum is the file's");
 }
 
 }  // namespace

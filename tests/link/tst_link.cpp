@@ -20,9 +20,7 @@ namespace {
 struct Rig : FakeLinkParts {
     Rig()
     {
-        link.SetUpSockets();
-        link.SetRunEnable(true);
-        link.StartTimers();
+        LoadLink(link, control);
     }
 
     // Connected without the open sequence, for tests of the exchange alone.
@@ -453,7 +451,7 @@ void LinkTest::closingEndsEveryWait()
     rig.clock.AdvanceTo(3000);
     rig.Connected();
     const std::int64_t start = rig.clock.Now();
-    rig.clock.Schedule(closeAt, [&] { rig.link.Shutdown(); });
+    rig.clock.Schedule(closeAt, [&] { rig.control.Shutdown(); });
     rig.clock.RunDue();
 
     QCOMPARE(ErrorOf([&] { rig.link.AwaitReply(Wait(5000, 1)); }), err::WindowClosed);

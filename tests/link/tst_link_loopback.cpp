@@ -2,10 +2,7 @@
 // loopback only.
 
 #include "launcher.h"
-#include "link/link.h"
-#include "platform/qt/qteventqueue.h"
-#include "platform/qt/qtsocket.h"
-#include "platform/qt/qttimer.h"
+#include "link/qt/qtlinkparts.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -42,14 +39,10 @@ void LinkLoopbackTest::cleanupTestCase()
 
 void LinkLoopbackTest::exchangesEveryFrameWithTheSimulator()
 {
-    QtSocket tcp;
-    QtSocket udp;
-    QtTimer timer1;
-    QtTimer timer4;
-    QtEventQueue events;
-    Link link(tcp, udp, timer1, timer4, events);
-    link.SetUpSockets();
-    link.StartTimers();
+    QtLinkParts device;
+    device.Load();
+    Link& link = device.link;
+    const QtSocket& tcp = device.tcp;
 
     link.Open(QStringLiteral(" 127.0.0.1 "), QString::number(devsim_.Port()));
     QCOMPARE(tcp.State(), sock::Connected);

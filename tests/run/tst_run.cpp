@@ -6,6 +6,7 @@
 #include "fakelink.h"
 #include "fakeplatform.h"
 #include "faultyline.h"
+#include "fontrig.h"
 #include "runrig.h"
 
 #include "fontlib/fontlib.h"
@@ -99,11 +100,6 @@ struct LineRig : BasicRig<FaultyLine> {
     FaultyLine& line() { return peer; }
 };
 
-class NoCaptions : public fontlib::IFontWindow {
-public:
-    void SetOptionCaption(const QString&, const QString&) override {}
-};
-
 std::vector<std::uint8_t> Frames(const std::vector<std::uint8_t>& image)
 {
     std::vector<std::uint8_t> wire;
@@ -191,7 +187,7 @@ void RunTest::happyPathSendsEveryFrameAndReportsSuccess()
 {
     Rig rig;
     rig.StatusBar1.SetPanelText(1, QStringLiteral("Comm3:9600,N,8,1"));
-    rig.run.Run();
+    rig.Press();
 
     QCOMPARE(rig.window.text, Good);
     QCOMPARE(rig.run.LastOutcome().verdict, run::Verdict::Programmed);
@@ -245,7 +241,7 @@ void RunTest::silentDeviceIsAskedAgainUntilItAnswers()
 
     std::int64_t searchShownAt = -1;
     rig.OnStatus(Searching, [&] { searchShownAt = rig.clock.Now(); });
-    rig.run.Run();
+    rig.Press();
 
     QCOMPARE(rig.window.text, Good);
     QCOMPARE(rig.stats().burnEnables, silentBurnEnables + 2);
@@ -261,7 +257,7 @@ void RunTest::rejectedPageIsNotResentAndSpoilsTheVerdict()
     devsim::Options options;
     options.rejectPages = {5};
     Rig rig(options);
-    rig.run.Run();
+    rig.Press();
 
     QCOMPARE(rig.stats().pagesRejected, 1);
     QCOMPARE(rig.stats().pageWrites.count(5), std::size_t{0});
@@ -283,7 +279,7 @@ void RunTest::timedOutPageIsSentAgain()
     Rig rig(options);
     std::int64_t firstErrorAt = -1;
     rig.OnStatus(CommError, [&] { firstErrorAt = rig.clock.Now(); });
-    rig.run.Run();
+    rig.Press();
 
     QCOMPARE(rig.stats().pageRepliesDropped, 2);
     QCOMPARE(rig.stats().pageWrites.at(7), 3);
@@ -333,7 +329,7 @@ void RunTest::lockBytes()
     if (rejectPage >= 0)
         options.rejectPages = {rejectPage};
     Rig rig(options);
-    rig.run.Run();
+    rig.Press();
 
     QCOMPARE(rig.window.text, expected);
     QCOMPARE(rig.run.LastOutcome().verdict, expected == Good ? run::Verdict::Programmed : run::Verdict::Failed);
@@ -371,8 +367,8 @@ void RunTest::exitFlagEndsTheRunWhereItIsTested()
     if (droppedPage >= 0)
         options.dropPageReplies = {{droppedPage, 1}};
     Rig rig(options);
-    rig.OnStatus(clearWhenShown, [&] { rig.clock.After(clearAfterMs, [&] { rig.link.SetRunEnable(false); }); });
-    rig.run.Run();
+    rig.OnStatus(clearWhenShown, [&] { rig.clock.After(clearAfterMs, [&] { rig.control.SetRunEnable(false); }); });
+    rig.Press();
 
     QCOMPARE(static_cast<int>(rig.tcp.sent.size()), framesSent);
     QCOMPARE(rig.window.unloads, unloads);
@@ -414,7 +410,7 @@ void RunTest::closingTheWindowEndsEveryWaitAtOnce()
             rig.Exit();
         });
     });
-    rig.run.Run();
+    rig.Press();
 
     QVERIFY(exitAt >= 0);
     QCOMPARE(rig.clock.Now(), exitAt);
@@ -436,7 +432,7 @@ void RunTest::imageSizes()
 {
     QFETCH(int, size);
     Rig rig({}, Pattern(static_cast<std::size_t>(size)));
-    rig.run.Run();
+    rig.Press();
 
     std::vector<std::uint8_t> expected = Pattern(static_cast<std::size_t>(size));
     expected.resize(8192, 0);
@@ -459,7 +455,7 @@ void RunTest::imageFileProblemsEndSilentlyBeforeTheLink()
     QFETCH(bool, present);
     Rig rig({}, present ? std::optional(Pattern(8193)) : std::nullopt);
     rig.StatusBar1.SetPanelText(1, QStringLiteral("Comm1:9600,N,8,1"));
-    rig.run.Run();
+    rig.Press();
 
     QCOMPARE(rig.window.text, Started);
     QCOMPARE(rig.run.LastOutcome().verdict, run::Verdict::Error);
@@ -486,7 +482,7 @@ void RunTest::badPortTextEndsBeforeConnecting()
     QFETCH(QString, port);
     Rig rig;
     rig.window.port = port;
-    rig.run.Run();
+    rig.Press();
 
     QCOMPARE(rig.window.text, Started);
     QCOMPARE(rig.tcp.connectCalls, 0);
@@ -520,7 +516,7 @@ void RunTest::serialPortErrorsGoToThePanel()
         if (number == 0)
             continue;
         rig.MSComm1.failClearWith = static_cast<err::Number>(number);
-        rig.run.Run();
+        rig.Press();
         QCOMPARE(rig.window.text, Started);
         QVERIFY(rig.tcp.sent.empty());  // raised by the clear before the first send
     }
@@ -530,7 +526,7 @@ void RunTest::serialPortErrorsGoToThePanel()
     Rig ending;
     ending.StatusBar1.SetPanelText(1, panel);
     ending.MSComm1.failOpenWith = err::CommInvalidPort;
-    ending.run.Run();
+    ending.Press();
     QCOMPARE(ending.window.text, Good);
     QCOMPARE(ending.StatusBar1.PanelText(1), TrimBlanks(panel).left(16) + QStringLiteral(" 串口无效"));
 }
@@ -541,9 +537,9 @@ void RunTest::secondClickDuringARunIsIgnored()
     std::vector<bool> buttonAtClick;
     rig.OnStatus(Searching, [&] {
         buttonAtClick = rig.window.runButton;
-        rig.run.Run();  // as if RUN were clicked inside the search wait
+        rig.Press();  // as if RUN were clicked inside the search wait
     });
-    rig.run.Run();
+    rig.Press();
 
     QCOMPARE(buttonAtClick, std::vector<bool>{false});
     QCOMPARE(rig.tcp.sent, Frames(Pattern(8192)));
@@ -557,7 +553,7 @@ void RunTest::unreachableDeviceEndsAtTheFirstSend()
 {
     Rig rig;
     rig.tcp.acceptConnect = false;
-    rig.run.Run();
+    rig.Press();
 
     QCOMPARE(rig.window.text, Started);
     QVERIFY(rig.tcp.sent.empty());
@@ -680,13 +676,13 @@ void RunTest::verdictSurvivesLostAndLateReplies()
     devsim::Options cleanOptions;
     cleanOptions.pageWriteMs = 3;
     LineRig clean(cleanOptions);
-    clean.run.Run();
+    clean.Press();
     QCOMPARE(clean.window.text, Good);
 
     LineRig rig(options);
     rig.line().script = script;
     const std::int64_t start = rig.clock.Now();
-    rig.run.Run();
+    rig.Press();
 
     QCOMPARE(rig.run.LastOutcome().verdict, c.verdict);
     QCOMPARE(rig.window.text == Good, c.verdict == run::Verdict::Programmed);
@@ -706,16 +702,19 @@ void RunTest::verdictSurvivesLostAndLateReplies()
 void RunTest::fontOperationDuringARunFailsAtOnce()
 {
     Rig rig;
-    NoCaptions captions;
-    fontlib::FontTransfer font{{rig.link, rig.MSComm1, rig.StatusBar1, rig.PriProgressBar, rig.files, captions}};
+    // A font operation on the run's own link and control, as the window has it.
+    fontlib::FontTransfer transfer{{rig.link, rig.control, rig.MSComm1, rig.files}};
+    FontParts shown;
+    fontlib::WindowView view{shown.window, shown.StatusBar1, shown.HZProgressBar};
+
     rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(300));
     int downError = 0;
     int checkError = 0;
     rig.OnStatus(Searching, [&] {
-        downError = ErrorOf([&] { font.DownChar(QStringLiteral("Hzk12"), 0, 1); });
-        checkError = ErrorOf([&] { font.CheckChar(1.0, 0, 1); });
+        downError = ErrorOf([&] { transfer.DownChar(QStringLiteral("Hzk12"), 0, 1, view); });
+        checkError = ErrorOf([&] { transfer.CheckChar(1.0, 0, 1, view); });
     });
-    rig.run.Run();
+    rig.Press();
 
     QCOMPARE(downError, err::LinkBusy);
     QCOMPARE(checkError, err::LinkBusy);
@@ -727,8 +726,11 @@ void RunTest::fontOperationDuringARunFailsAtOnce()
 void RunTest::runDuringAFontOperationIsIgnored()
 {
     Rig rig;
-    NoCaptions captions;
-    fontlib::FontTransfer font{{rig.link, rig.MSComm1, rig.StatusBar1, rig.PriProgressBar, rig.files, captions}};
+    // A font operation on the run's own link and control, as the window has it.
+    fontlib::FontTransfer transfer{{rig.link, rig.control, rig.MSComm1, rig.files}};
+    FontParts shown;
+    fontlib::WindowView view{shown.window, shown.StatusBar1, shown.HZProgressBar};
+
     rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(600));
     rig.link.Open(QStringLiteral("127.0.0.1"), QStringLiteral("4001"));
     const std::size_t before = rig.tcp.sent.size();
@@ -738,10 +740,10 @@ void RunTest::runDuringAFontOperationIsIgnored()
         forward(byte);
         if (!clicked && rig.tcp.sent.size() == before + 2 * fr::FontPageFrameLen) {
             clicked = true;
-            rig.clock.After(1, [&] { rig.run.Run(); });
+            rig.clock.After(1, [&] { rig.Press(); });
         }
     };
-    QVERIFY(font.DownChar(QStringLiteral("Hzk12"), 0, 2));
+    QVERIFY(transfer.DownChar(QStringLiteral("Hzk12"), 0, 2, view));
 
     QVERIFY(clicked);
     QVERIFY(rig.window.texts.isEmpty());  // the run never started

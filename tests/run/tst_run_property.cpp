@@ -43,7 +43,7 @@ void RunPropertyTest::verdictMatchesTheDevice()
 
         RunSeen seen;
         try {
-            rig.run.Run();
+            rig.Press();
         } catch (const std::exception&) {
             seen.hung = true;  // the fake event queue's verdict on a wait that never ends
         }

@@ -70,7 +70,7 @@ private slots:
 void Form1Test::loadStartsTheLinkTimers()
 {
     Form1 form;
-    QCOMPARE(form.link().RunEnabled(), true);
+    QCOMPARE(form.control().RunEnabled(), true);
     QVERIFY(form.link().Timer1().Enabled());
     QCOMPARE(form.link().Timer1().Interval(), 1000);
     QVERIFY(form.link().Timer4().Enabled());
@@ -111,8 +111,8 @@ void Form1Test::loadSetsTheControlDefaults()
         QVERIFY2(!Find(form, name)->isEnabled(), name);
     QVERIFY(Find(form, "U23")->isEnabled());
 
-    QCOMPARE(form.IPaddrText(), QStringLiteral("192.168.0.150"));
-    QCOMPARE(form.PortText(), QStringLiteral("4001"));
+    QCOMPARE(Find<QLineEdit>(form, "IPaddr")->text(), QStringLiteral("192.168.0.150"));
+    QCOMPARE(Find<QLineEdit>(form, "Port")->text(), QStringLiteral("4001"));
     auto* run = Find<QPushButton>(form, "Run");
     QCOMPARE(run->text(), QStringLiteral("RUN"));
     QCOMPARE(run->font().pointSize(), 12);
@@ -237,8 +237,8 @@ void Form1Test::closingClosesThePort()
         QVERIFY(form.close());
     QVERIFY(!form.isVisible());
     QVERIFY(!port->PortOpen());
-    QCOMPARE(form.link().RunEnabled(), runEnable);
-    QVERIFY(form.link().IsShutDown());
+    QCOMPARE(form.control().RunEnabled(), runEnable);
+    QVERIFY(form.control().IsShutDown());
 }
 
 void Form1Test::hiddenGroupsNeverShow()

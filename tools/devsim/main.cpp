@@ -1,22 +1,18 @@
 // modburn-devsim: plays the print-driver module on 127.0.0.1 so the tool can
 // be exercised without hardware.
 
+#include "platform/qt/process.h"
+
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <QStringList>
 #include <QThread>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "options.h"
 #include "server.h"
@@ -24,40 +20,6 @@
 namespace {
 
 constexpr int UsageExit = 2;
-
-// The self-pipe turns SIGTERM/SIGINT into an orderly quit of the event loop.
-int signalFds[2] = {-1, -1};
-
-void OnSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto n = ::write(signalFds[1], &byte, 1);
-}
-
-void QuitOnSignals(QCoreApplication& app)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalFds) != 0)
-        return;  // default handling still ends the process
-    auto* notifier = new QSocketNotifier(signalFds[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
-    struct sigaction sa = {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
-}
-
-// Every device holds a listening socket and its connections; the usual soft
-// limit of 1024 descriptors would run out long before MaxDevices.
-void RaiseDescriptorLimit()
-{
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
 
 }  // namespace
 
@@ -86,7 +48,7 @@ int main(int argc, char* argv[])
     }
 
     if (line.devices > 1)
-        RaiseDescriptorLimit();
+        modburn::RaiseDescriptorLimit();
     const bool several = line.devices > 1;
     // Several devices are spread over a loop per core: one loop polling
     // thousands of sockets spends its time on the poll, and alone it would be
@@ -134,8 +96,10 @@ int main(int argc, char* argv[])
         });
     }
     int status = 1;
+    // SIGTERM and SIGINT end the event loop in order.
+    std::unique_ptr<modburn::SignalWatch> watch;
     if (listening) {
-        QuitOnSignals(app);
+        watch = std::make_unique<modburn::SignalWatch>([](int) { QCoreApplication::quit(); });
         for (const auto& server : servers)
             std::fprintf(stdout, "modburn-devsim listening on 127.0.0.1:%u\n", server->Port());
         std::fflush(stdout);

@@ -1,7 +1,7 @@
 #pragma once
 
-// SIGINT and SIGTERM as events on the main thread: the handler only writes
-// the signal's number into a pipe, and a socket notifier reads it there.
+// What a console program needs of its process: SIGINT and SIGTERM as events
+// on the main thread, and room for many sockets.
 
 #include <QObject>
 
@@ -9,8 +9,10 @@
 
 class QSocketNotifier;
 
-namespace modburn::cli {
+namespace modburn {
 
+// The handler only writes the signal's number into a pipe; a socket notifier
+// reads it on the thread that made the watch. Only one watch at a time.
 class SignalWatch : public QObject {
 public:
     // `onSignal` runs on the thread that made the watch, from its event queue.
@@ -27,4 +29,7 @@ private:
     QSocketNotifier* notifier_ = nullptr;
 };
 
-}  // namespace modburn::cli
+// Many sockets and threads: take every descriptor the system allows.
+void RaiseDescriptorLimit();
+
+}  // namespace modburn

@@ -1,6 +1,6 @@
-// The self-pipe behind SignalWatch.
+// The self-pipe behind SignalWatch, and the descriptor limit.
 
-#include "cli/signals.h"
+#include "platform/qt/process.h"
 
 #include <QSocketNotifier>
 
@@ -8,9 +8,10 @@
 #include <csignal>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
-namespace modburn::cli {
+namespace modburn {
 
 namespace {
 
@@ -71,4 +72,13 @@ void SignalWatch::Drain()
     }
 }
 
-}  // namespace modburn::cli
+void RaiseDescriptorLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+}  // namespace modburn

@@ -1,8 +1,8 @@
 // Error words after the serial setting in the first status panel.
 
-#include "link/portreport.h"
+#include "platform/statusbar.h"
 
-#include "link/link.h"
+#include "platform/text.h"
 
 namespace modburn {
 

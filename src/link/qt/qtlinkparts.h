@@ -1,0 +1,52 @@
+#pragma once
+
+// One device's link on Qt's parts: the two sockets, the two timers, the event
+// queue, the run control and the link over them. Everything is made on, and
+// used by, the one thread that makes the holder.
+
+#include "link/link.h"
+#include "link/runcontrol.h"
+#include "platform/qt/qteventqueue.h"
+#include "platform/qt/qtsocket.h"
+#include "platform/qt/qttimer.h"
+
+namespace modburn {
+
+// The thread's event queue, which first hands the frame just sent to the
+// system: the link yields right after a frame, so it goes out in one write
+// without a wake-up of its own.
+class SendingEventQueue : public IEventQueue {
+public:
+    explicit SendingEventQueue(QtSocket& socket) : socket_(socket) { socket_.SetSendPendingOnYield(true); }
+
+    void DoEvents() override
+    {
+        socket_.SendPending();
+        events_.DoEvents();
+    }
+    void WaitEvents() override
+    {
+        socket_.SendPending();
+        events_.WaitEvents();
+    }
+
+private:
+    QtSocket& socket_;
+    QtEventQueue events_;
+};
+
+struct QtLinkParts {
+    QtSocket tcp;
+    QtSocket udp;
+    QtTimer timer1;
+    QtTimer timer4;
+    SendingEventQueue events{tcp};
+    RunControl control;
+    Link link{tcp, udp, timer1, timer4, events, control};
+
+    // What a window does to the link when it loads: runs allowed, sockets
+    // set up, both timers running.
+    void Load();
+};
+
+}  // namespace modburn

@@ -4,7 +4,6 @@
 
 #include <QStringList>
 
-
 namespace modburn::cli {
 
 namespace {

@@ -40,7 +40,7 @@ using Locks = run::Locks;
 
 struct Event {
     EventKind kind = EventKind::Status;
-    QString device;             // the label; empty for the summary
+    QString device;                  // the label; empty for the summary
     std::optional<run::Step> phase;  // Status events of a programming run
     std::optional<int> page;
     std::optional<int> percent;

@@ -109,8 +109,7 @@ public:
     // sPage..ePage, zero-padded, then has the device check the range against
     // the sum of every byte sent. True only when every page was acknowledged
     // and the device's sum digits match.
-    bool DownChar(const QString& dspStr, const std::int16_t& sPage, const std::int16_t& ePage,
-                  IFontObserver& observer);
+    bool DownChar(const QString& dspStr, const std::int16_t& sPage, const std::int16_t& ePage, IFontObserver& observer);
 
     // Asks the device whether pages sPage..ePage sum to aCheckSum, rounded
     // half to even; a value outside the signed 32-bit range raises

@@ -38,22 +38,22 @@ struct Target {
 
 // What happened, in the order it happened.
 enum class Step {
-    Started,        // nothing read or sent yet
-    BurnEnabled,    // the first burn-enable was answered
-    Searching,      // the device search begins
-    Found,          // ... and was answered
-    EraseEnabled,   // the second burn-enable was answered
-    Erased,         // the erase was answered
-    PageSentAgain,  // `page` was not answered in time and goes again
-    PageAccepted,   // `page` was accepted by every send that was answered
-    PageRefused,    // some send of `page` was refused
-    PageDone,       // `page` is over, its lock bytes read where they follow it
-    LocksGood,      // after the last page: `locks` as expected
-    LocksBad,       // after the last page: `locks` not as expected, or a page was refused
-    LocksMissing,   // after the last page: the lock bytes never came
+    Started,            // nothing read or sent yet
+    BurnEnabled,        // the first burn-enable was answered
+    Searching,          // the device search begins
+    Found,              // ... and was answered
+    EraseEnabled,       // the second burn-enable was answered
+    Erased,             // the erase was answered
+    PageSentAgain,      // `page` was not answered in time and goes again
+    PageAccepted,       // `page` was accepted by every send that was answered
+    PageRefused,        // some send of `page` was refused
+    PageDone,           // `page` is over, its lock bytes read where they follow it
+    LocksGood,          // after the last page: `locks` as expected
+    LocksBad,           // after the last page: `locks` not as expected, or a page was refused
+    LocksMissing,       // after the last page: the lock bytes never came
     LocksAfterRefusal,  // the `locks` that followed a refusal of `page`
-    LinkClosed,     // a link seen connected was seen closed
-    CloseAsked,     // Exit was seen where the run closes the window
+    LinkClosed,         // a link seen connected was seen closed
+    CloseAsked,         // Exit was seen where the run closes the window
 };
 
 struct RunEvent {
@@ -123,10 +123,10 @@ private:
     enum class OnExit { Ignore, End, Unload };
     // How one of the phases repeats its frame until answered.
     struct Resend {
-        bool clearSerial;          // empty the serial input before each frame
-        OnExit atTop;              // yield and test Exit before each frame (not when Ignore)
-        OnExit afterTimeOut;       // test Exit after each silent wait
-        int reportPage = -1;       // a page whose silent waits are reported
+        bool clearSerial;     // empty the serial input before each frame
+        OnExit atTop;         // yield and test Exit before each frame (not when Ignore)
+        OnExit afterTimeOut;  // test Exit after each silent wait
+        int reportPage = -1;  // a page whose silent waits are reported
     };
 
     End Body(const Target& target);

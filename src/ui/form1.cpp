@@ -90,7 +90,8 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
     rules_ = std::make_unique<WindowRules>(device_.link, device_.control, MSComm1_, *StatusBar1_);
     run_ = std::make_unique<run::ProgrammingRun>(run::RunParts{device_.link, device_.control, MSComm1_, files_});
     runView_ = std::make_unique<run::WindowView>(*this, *StatusBar1_, *PriProgressBar_, device_.control);
-    font_ = std::make_unique<fontlib::FontTransfer>(fontlib::FontParts{device_.link, device_.control, MSComm1_, files_});
+    font_ =
+        std::make_unique<fontlib::FontTransfer>(fontlib::FontParts{device_.link, device_.control, MSComm1_, files_});
     fontView_ = std::make_unique<fontlib::WindowView>(*this, *StatusBar1_, *HZProgressBar_);
     WireEvents();
     Load();

@@ -18,10 +18,7 @@ namespace {
 
 // A window's worth of link parts on a virtual clock, loaded at time 0.
 struct Rig : FakeLinkParts {
-    Rig()
-    {
-        LoadLink(link, control);
-    }
+    Rig() { LoadLink(link, control); }
 
     // Connected without the open sequence, for tests of the exchange alone.
     void Connected()

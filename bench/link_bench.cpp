@@ -30,7 +30,7 @@ int main(int argc, char* argv[])
     const QString port = QString::number(devsim.Port());
 
     QtLinkParts device;
-    device.Load();
+    LoadLink(device.link, device.control);
     Link& link = device.link;
     link.Open(QStringLiteral("127.0.0.1"), port);
     if (device.tcp.State() != sock::Connected) {

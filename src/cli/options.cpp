@@ -4,8 +4,8 @@
 #include "cli/options.h"
 
 #include "cli/files.h"
-#include "link/link.h"
 #include "platform/errors.h"
+#include "platform/text.h"
 
 #include <QHostAddress>
 

@@ -40,7 +40,7 @@ void LinkLoopbackTest::cleanupTestCase()
 void LinkLoopbackTest::exchangesEveryFrameWithTheSimulator()
 {
     QtLinkParts device;
-    device.Load();
+    LoadLink(device.link, device.control);
     Link& link = device.link;
     const QtSocket& tcp = device.tcp;
 

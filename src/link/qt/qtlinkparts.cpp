@@ -1,12 +1,24 @@
-// The load defaults of a device's link on Qt's parts.
+// The event queue that sends the pending frame before every yield.
 
 #include "link/qt/qtlinkparts.h"
 
 namespace modburn {
 
-void QtLinkParts::Load()
+SendingEventQueue::SendingEventQueue(QtSocket& socket) : socket_(socket)
 {
-    LoadLink(link, control);
+    socket_.SetSendPendingOnYield(true);
+}
+
+void SendingEventQueue::DoEvents()
+{
+    socket_.SendPending();
+    events_.DoEvents();
+}
+
+void SendingEventQueue::WaitEvents()
+{
+    socket_.SendPending();
+    events_.WaitEvents();
 }
 
 }  // namespace modburn

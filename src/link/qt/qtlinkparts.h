@@ -17,18 +17,10 @@ namespace modburn {
 // without a wake-up of its own.
 class SendingEventQueue : public IEventQueue {
 public:
-    explicit SendingEventQueue(QtSocket& socket) : socket_(socket) { socket_.SetSendPendingOnYield(true); }
+    explicit SendingEventQueue(QtSocket& socket);
 
-    void DoEvents() override
-    {
-        socket_.SendPending();
-        events_.DoEvents();
-    }
-    void WaitEvents() override
-    {
-        socket_.SendPending();
-        events_.WaitEvents();
-    }
+    void DoEvents() override;
+    void WaitEvents() override;
 
 private:
     QtSocket& socket_;
@@ -43,10 +35,6 @@ struct QtLinkParts {
     SendingEventQueue events{tcp};
     RunControl control;
     Link link{tcp, udp, timer1, timer4, events, control};
-
-    // What a window does to the link when it loads: runs allowed, sockets
-    // set up, both timers running.
-    void Load();
 };
 
 }  // namespace modburn

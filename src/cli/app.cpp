@@ -12,6 +12,7 @@
 #include "link/qt/qtlinkparts.h"
 #include "platform/qt/process.h"
 #include "platform/qt/qtfile.h"
+#include "platform/text.h"
 #include "run/run.h"
 
 #include <QCoreApplication>
@@ -24,6 +25,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -84,6 +86,18 @@ struct Interrupts {
         if (stop)
             stop();
     }
+
+    // `stop` stops the work for as long as the returned guard lives, and not
+    // after: the work it names goes with the guard's scope.
+    struct Guard {
+        Interrupts& interrupts;
+        ~Guard() { interrupts.stop = nullptr; }
+    };
+    [[nodiscard]] Guard StopWith(std::function<void()> onSignal)
+    {
+        stop = std::move(onSignal);
+        return {*this};
+    }
 };
 
 int Program(const CommandLine& line, const std::vector<Target>& targets, Interrupts& interrupts)
@@ -101,7 +115,7 @@ int Program(const CommandLine& line, const std::vector<Target>& targets, Interru
 
     const std::unique_ptr<Reporter> reporter = ReporterFor(line.json, record);
     Fleet fleet(targets, imagePath, *reporter);
-    interrupts.stop = [&fleet] { fleet.Interrupt(); };
+    const auto stopping = interrupts.StopWith([&fleet] { fleet.Interrupt(); });
     QTimer redraw;
     QObject::connect(&redraw, &QTimer::timeout, &redraw, [&reporter] { reporter->Tick(); });
     redraw.start(RedrawMs);
@@ -144,7 +158,7 @@ int FontOperation(const CommandLine& line, const Target& target, Interrupts& int
     Session session({device.link, device.control, files, [&clock] { return clock.elapsed(); }}, target, sink);
     // The operation runs here, on the main thread; signals and redraws come
     // in through the link's own yields.
-    interrupts.stop = [&session] { session.Stop(); };
+    const auto stopping = interrupts.StopWith([&session] { session.Stop(); });
     QTimer redraw;
     QObject::connect(&redraw, &QTimer::timeout, &redraw, [&reporter] { reporter->Tick(); });
     redraw.start(RedrawMs);

@@ -62,15 +62,22 @@ TerminalSize StdoutSize()
     return {size.ws_col, size.ws_row};
 }
 
-std::unique_ptr<Reporter> ReporterFor(bool json, const RunRecord& record)
-{
-    const OutputMode mode = json                      ? OutputMode::Json
-                            : ::isatty(STDOUT_FILENO) ? OutputMode::Terminal
-                                                      : OutputMode::Plain;
-    return MakeReporter(
-        mode, [](const QByteArray& bytes) { Write(stdout, bytes); },
-        [](const QByteArray& bytes) { Write(stderr, bytes); }, StdoutSize, record);
-}
+// The reporter for the chosen output, redrawn about ten times a second while it lives.
+struct Output {
+    Output(bool json, RunRecord record)
+        : reporter(
+              json                      ? OutputMode::Json
+              : ::isatty(STDOUT_FILENO) ? OutputMode::Terminal
+                                        : OutputMode::Plain,
+              [](const QByteArray& bytes) { Write(stdout, bytes); },
+              [](const QByteArray& bytes) { Write(stderr, bytes); }, StdoutSize, std::move(record))
+    {
+        QObject::connect(&redraw, &QTimer::timeout, &redraw, [this] { reporter.Tick(); });
+        redraw.start(RedrawMs);
+    }
+    Reporter reporter;
+    QTimer redraw;
+};
 
 // What a signal does: nothing until there is work to stop. A second signal
 // while the work winds down ends the program outright.
@@ -113,12 +120,9 @@ int Program(const CommandLine& line, const std::vector<Target>& targets, Interru
                            image.size()};
     RaiseDescriptorLimit();
 
-    const std::unique_ptr<Reporter> reporter = ReporterFor(line.json, record);
-    Fleet fleet(targets, imagePath, *reporter);
+    Output output(line.json, record);
+    Fleet fleet(targets, imagePath, output.reporter);
     const auto stopping = interrupts.StopWith([&fleet] { fleet.Interrupt(); });
-    QTimer redraw;
-    QObject::connect(&redraw, &QTimer::timeout, &redraw, [&reporter] { reporter->Tick(); });
-    redraw.start(RedrawMs);
     QObject::connect(
         &fleet, &Fleet::Finished, &fleet, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     fleet.Start(line.giveUpAfterS);
@@ -137,7 +141,7 @@ int FontOperation(const CommandLine& line, const Target& target, Interrupts& int
             return Refuse(QStringLiteral("font library ") + *why);
     }
 
-    const std::unique_ptr<Reporter> reporter = ReporterFor(line.json, RunRecord{ToolVersion(), {}, {}});
+    Output output(line.json, RunRecord{ToolVersion(), {}, {}});
     QtLinkParts device;
     QElapsedTimer clock;
     clock.start();
@@ -153,24 +157,21 @@ int FontOperation(const CommandLine& line, const Target& target, Interrupts& int
         if (event.kind == EventKind::Progress)
             lastPage = event.page;
         relabel(event);
-        reporter->OnEvent(event);
+        output.reporter.OnEvent(event);
     };
     Session session({device.link, device.control, files, [&clock] { return clock.elapsed(); }}, target, sink);
     // The operation runs here, on the main thread; signals and redraws come
     // in through the link's own yields.
     const auto stopping = interrupts.StopWith([&session] { session.Stop(); });
-    QTimer redraw;
-    QObject::connect(&redraw, &QTimer::timeout, &redraw, [&reporter] { reporter->Tick(); });
-    redraw.start(RedrawMs);
 
-    reporter->Begin({target.label});
+    output.reporter.Begin({target.label});
     Event end = line.command == Command::FontDownload ? session.Download(line.fontName, line.firstPage, line.lastPage)
                                                       : session.Check(line.checksum, line.firstPage, line.lastPage);
     relabel(end);
     Event summary = end;
     summary.kind = EventKind::Summary;
     summary.elapsedMs = clock.elapsed();
-    reporter->Finish({end}, summary);
+    output.reporter.Finish({end}, summary);
     if (end.verdict == Verdict::Interrupted)
         return ExitInterrupted;
     return end.verdict == Verdict::Verified || end.verdict == Verdict::Match ? ExitDone : ExitFailed;

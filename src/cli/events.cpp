@@ -4,107 +4,56 @@
 
 #include <QStringList>
 
+#include <array>
+
 namespace modburn::cli {
 
 namespace {
-const QString CrLf = QStringLiteral("\r\n");
+
+// Indexed by the enum's value: a new enumerator without a name fails to compile.
+template <typename Enum, std::size_t N>
+QString NameOf(Enum value, const std::array<const char*, N>& names)
+{
+    return QString::fromLatin1(names.at(static_cast<std::size_t>(value)));
+}
+
+constexpr std::array<const char*, 7> EventNames{"start", "status", "progress", "panel", "caption", "end", "summary"};
+constexpr std::array<const char*, 10> VerdictNames{"",        "programmed",  "failed",   "error", "stopped",
+                                                   "gave-up", "interrupted", "verified", "match", "mismatch"};
+// Page done, link closed and close asked never name a status line of their own.
+constexpr std::array<const char*, 16> PhaseNames{
+    "connecting",    "burn enabled",    "searching",    "found",       "erase enabled",   "erased",
+    "resending",     "programming",     "page refused", "programming", "lock bytes good", "lock bytes bad",
+    "no lock bytes", "lock bytes read", "working",      "working"};
+
+static_assert(EventNames.size() == static_cast<std::size_t>(EventKind::Summary) + 1);
+static_assert(VerdictNames.size() == static_cast<std::size_t>(Verdict::Mismatch) + 1);
+static_assert(PhaseNames.size() == static_cast<std::size_t>(run::Step::CloseAsked) + 1);
+
 }  // namespace
 
 QString EventName(EventKind kind)
 {
-    switch (kind) {
-    case EventKind::Start:
-        return QStringLiteral("start");
-    case EventKind::Status:
-        return QStringLiteral("status");
-    case EventKind::Progress:
-        return QStringLiteral("progress");
-    case EventKind::Panel:
-        return QStringLiteral("panel");
-    case EventKind::Caption:
-        return QStringLiteral("caption");
-    case EventKind::End:
-        return QStringLiteral("end");
-    case EventKind::Summary:
-        return QStringLiteral("summary");
-    }
-    return {};
+    return NameOf(kind, EventNames);
 }
 
 QString VerdictName(Verdict verdict)
 {
-    switch (verdict) {
-    case Verdict::None:
-        return {};
-    case Verdict::Programmed:
-        return QStringLiteral("programmed");
-    case Verdict::Failed:
-        return QStringLiteral("failed");
-    case Verdict::Error:
-        return QStringLiteral("error");
-    case Verdict::Stopped:
-        return QStringLiteral("stopped");
-    case Verdict::GaveUp:
-        return QStringLiteral("gave-up");
-    case Verdict::Interrupted:
-        return QStringLiteral("interrupted");
-    case Verdict::Verified:
-        return QStringLiteral("verified");
-    case Verdict::Match:
-        return QStringLiteral("match");
-    case Verdict::Mismatch:
-        return QStringLiteral("mismatch");
-    }
-    return {};
+    return verdict == Verdict::None ? QString() : NameOf(verdict, VerdictNames);
 }
 
 QString PhaseName(std::optional<run::Step> phase)
 {
-    if (!phase)
-        return QStringLiteral("waiting");
-    switch (*phase) {
-    case run::Step::Started:
-        return QStringLiteral("connecting");
-    case run::Step::BurnEnabled:
-        return QStringLiteral("burn enabled");
-    case run::Step::Searching:
-        return QStringLiteral("searching");
-    case run::Step::Found:
-        return QStringLiteral("found");
-    case run::Step::EraseEnabled:
-        return QStringLiteral("erase enabled");
-    case run::Step::Erased:
-        return QStringLiteral("erased");
-    case run::Step::PageAccepted:
-    case run::Step::PageDone:
-        return QStringLiteral("programming");
-    case run::Step::PageRefused:
-        return QStringLiteral("page refused");
-    case run::Step::PageSentAgain:
-        return QStringLiteral("resending");
-    case run::Step::LocksGood:
-        return QStringLiteral("lock bytes good");
-    case run::Step::LocksBad:
-        return QStringLiteral("lock bytes bad");
-    case run::Step::LocksAfterRefusal:
-        return QStringLiteral("lock bytes read");
-    case run::Step::LocksMissing:
-        return QStringLiteral("no lock bytes");
-    case run::Step::LinkClosed:
-    case run::Step::CloseAsked:
-        break;
-    }
-    return QStringLiteral("working");
+    return phase ? NameOf(*phase, PhaseNames) : QStringLiteral("waiting");
 }
 
 QString OneLine(const QString& designed)
 {
-    QStringList parts;
     QString text = designed;
-    text.replace(CrLf, QStringLiteral("\n")).replace(u'\r', u'\n');
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+    QStringList parts;
     for (const QString& line : text.split(u'\n')) {
-        const QString trimmed = line.trimmed();
-        if (!trimmed.isEmpty())
+        if (const QString trimmed = line.trimmed(); !trimmed.isEmpty())
             parts << trimmed;
     }
     return parts.join(QStringLiteral(" / "));
@@ -112,11 +61,10 @@ QString OneLine(const QString& designed)
 
 QString LocksText(const Locks& locks)
 {
-    return QStringLiteral("%1 %2 %3")
-        .arg(int{locks[0]}, 2, 16, QLatin1Char('0'))
-        .arg(int{locks[1]}, 2, 16, QLatin1Char('0'))
-        .arg(int{locks[2]}, 2, 16, QLatin1Char('0'))
-        .toUpper();
+    QStringList bytes;
+    for (const std::uint8_t byte : locks)
+        bytes << QStringLiteral("%1").arg(int{byte}, 2, 16, QLatin1Char('0')).toUpper();
+    return bytes.join(u' ');
 }
 
 }  // namespace modburn::cli

@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <exception>
+#include <map>
 
 namespace modburn::cli {
 
@@ -208,31 +209,16 @@ void Fleet::Complete()
         device.thread->wait();
 
     std::vector<Event> ends;
-    int programmed = 0;
-    int failed = 0;
-    int errors = 0;
-    int gaveUp = 0;
-    int interrupted = 0;
+    std::map<Verdict, int> count;
     for (const Device& device : devices_) {
         ends.push_back(device.end);
-        switch (device.end.verdict) {
-        case Verdict::Programmed:
-            ++programmed;
-            break;
-        case Verdict::Failed:
-            ++failed;
-            break;
-        case Verdict::GaveUp:
-            ++gaveUp;
-            break;
-        case Verdict::Interrupted:
-            ++interrupted;
-            break;
-        default:
-            ++errors;
-            break;
-        }
+        ++count[device.end.verdict];
     }
+    const int programmed = count[Verdict::Programmed];
+    const int failed = count[Verdict::Failed];
+    const int gaveUp = count[Verdict::GaveUp];
+    const int interrupted = count[Verdict::Interrupted];
+    const int errors = static_cast<int>(devices_.size()) - programmed - failed - gaveUp - interrupted;
     Event summary;
     summary.kind = EventKind::Summary;
     summary.elapsedMs = NowMs() - startedAt_;

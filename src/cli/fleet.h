@@ -60,7 +60,6 @@ public:
     void Start(std::optional<double> giveUpAfterS);
     // Ctrl-C or SIGTERM: every run still going ends at once.
     void Interrupt();
-    bool Interrupted() const { return interrupted_; }
     bool Done() const { return done_; }
 
     // 0 all programmed, 1 any not, 3 given up on, 130 interrupted.

@@ -8,6 +8,7 @@
 #include "platform/text.h"
 
 #include <QHostAddress>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <limits>
@@ -21,26 +22,25 @@ namespace modburn::cli {
 
 namespace {
 
-constexpr int MaxHostLength = 253;
-constexpr int MaxLabelLength = 63;
 constexpr double MaxSeconds = 1e6;
 // Long enough for any real argument; longer text is only quoted in part.
 constexpr int QuoteLength = 40;
 
-bool IsAsciiDigit(QChar c)
+// The whole text matches `pattern`, which spells digits as [0-9]: never
+// trimmed, and no other script's digits.
+bool Matches(const QString& text, const char* pattern)
 {
-    return c >= u'0' && c <= u'9';
+    return QRegularExpression(QRegularExpression::anchoredPattern(QLatin1String(pattern))).match(text).hasMatch();
 }
 
-bool AllDigits(QStringView text)
+std::optional<int> ParsePortText(const QString& text)
 {
-    if (text.isEmpty())
-        return false;
-    for (QChar c : text) {
-        if (!IsAsciiDigit(c))
-            return false;
+    // The link's own rule: whole decimal numbers 1..65535, never wrapped.
+    try {
+        return ParsePort(text);
+    } catch (const RuntimeError&) {
+        return std::nullopt;
     }
-    return true;
 }
 
 // An argument as error messages show it: quoted, and cut when very long.
@@ -57,25 +57,13 @@ bool IsIPv6(const QString& text)
     return address.setAddress(text) && address.protocol() == QAbstractSocket::IPv6Protocol;
 }
 
-// Letters, digits and hyphens in dot-separated labels, as host names are
-// written; anything else is refused before any lookup is made.
+// Letters, digits and hyphens in dot-separated labels of up to 63, no label
+// starting or ending with a hyphen, at most 253 in all before an optional
+// final dot: anything else is refused before any lookup is made.
 bool IsHostName(const QString& text)
 {
-    QString name = text;
-    if (name.endsWith(u'.'))
-        name.chop(1);
-    if (name.isEmpty() || name.size() > MaxHostLength)
-        return false;
-    for (const QStringView label : QStringView(name).split(u'.')) {
-        if (label.isEmpty() || label.size() > MaxLabelLength || label.front() == u'-' || label.back() == u'-')
-            return false;
-        for (QChar c : label) {
-            const bool ok = IsAsciiDigit(c) || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'-';
-            if (!ok)
-                return false;
-        }
-    }
-    return true;
+    return Matches(text, "(?=.{1,253}\\.?\\z)[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?"
+                         "(\\.[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*\\.?");
 }
 
 enum class Takes { Flag, Value };
@@ -226,44 +214,25 @@ QString DeviceEntry::Label() const
     return shown + u':' + QString::number(port);
 }
 
-std::optional<int> ParsePortText(const QString& text)
-{
-    // The link's own rule: whole decimal numbers 1..65535, never wrapped.
-    try {
-        return ParsePort(text);
-    } catch (const RuntimeError&) {
-        return std::nullopt;
-    }
-}
-
 std::optional<std::int16_t> ParsePageText(const QString& text)
 {
-    if (!AllDigits(text) || text.size() > 10)
+    if (!Matches(text, "[0-9]{1,10}") || text.toLongLong() > std::numeric_limits<std::int16_t>::max())
         return std::nullopt;
-    const qlonglong value = text.toLongLong();
-    if (value > std::numeric_limits<std::int16_t>::max())
-        return std::nullopt;
-    return static_cast<std::int16_t>(value);
+    return static_cast<std::int16_t>(text.toLongLong());
 }
 
 std::optional<std::int32_t> ParseChecksumText(const QString& text)
 {
-    const bool negative = text.startsWith(u'-');
-    const QStringView digits = QStringView(text).mid(negative ? 1 : 0);
-    if (!AllDigits(digits) || digits.size() > 12)
-        return std::nullopt;
-    const qlonglong value = (negative ? -1 : 1) * digits.toLongLong();
-    if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max())
+    const qlonglong value = text.toLongLong();
+    if (!Matches(text, "-?[0-9]{1,12}") || value < std::numeric_limits<std::int32_t>::min() ||
+        value > std::numeric_limits<std::int32_t>::max())
         return std::nullopt;
     return static_cast<std::int32_t>(value);
 }
 
 std::optional<double> ParseSecondsText(const QString& text)
 {
-    const qsizetype dot = text.indexOf(u'.');
-    const QStringView whole = QStringView(text).left(dot < 0 ? text.size() : dot);
-    const QStringView fraction = dot < 0 ? QStringView() : QStringView(text).mid(dot + 1);
-    if (!AllDigits(whole) || (dot >= 0 && !AllDigits(fraction)) || text.size() > 20)
+    if (text.size() > 20 || !Matches(text, "[0-9]+(\\.[0-9]+)?"))
         return std::nullopt;
     const double seconds = text.toDouble();
     if (!(seconds > 0) || seconds > MaxSeconds)

@@ -61,8 +61,8 @@ std::optional<QString> ReadDeviceListFile(const QString& path, QString* error);
 ParseResult ParseCommandLine(const QStringList& args, const TextReader& read = ReadDeviceListFile);
 
 // The pieces, for the parser and its tests. Each returns nothing for text it
-// refuses; none of them trims or accepts signs, hex or non-ASCII digits.
-std::optional<int> ParsePortText(const QString& text);
+// refuses; none of them trims or accepts hex, non-ASCII digits or a sign
+// (but the checksum's minus).
 std::optional<std::int16_t> ParsePageText(const QString& text);      // 0..32767
 std::optional<std::int32_t> ParseChecksumText(const QString& text);  // signed 32-bit decimal
 std::optional<double> ParseSecondsText(const QString& text);         // > 0, decimal, e.g. 2.5

@@ -49,122 +49,6 @@ QString Bar(int percent)
     return u'[' + QString(filled, u'#') + QString(BarWidth - filled, u'.') + u']';
 }
 
-class JsonReporter : public Reporter {
-public:
-    JsonReporter(Writer out, Writer err, RunRecord record, WallClock clock)
-        : out_(std::move(out)), err_(std::move(err)), record_(std::move(record)), clock_(std::move(clock))
-    {
-    }
-
-    void OnEvent(const Event& event) override
-    {
-        // Only the lines that carry a time ask the clock.
-        const QDateTime at = event.kind == EventKind::Start ? clock_() : QDateTime();
-        out_(JsonLine(event, record_, at) + '\n');
-    }
-    void Finish(const std::vector<Event>& ends, const Event& summary) override
-    {
-        out_(JsonLine(summary, record_, clock_()) + '\n');
-        if (err_)
-            err_(SummaryTable(ends, record_).toUtf8());
-    }
-
-private:
-    Writer out_;
-    Writer err_;
-    RunRecord record_;
-    WallClock clock_;
-};
-
-class PlainReporter : public Reporter {
-public:
-    PlainReporter(Writer out, RunRecord record) : out_(std::move(out)), record_(std::move(record)) {}
-
-    void OnEvent(const Event& event) override
-    {
-        Seen& seen = seen_[event.device];
-        QString line;
-        if (event.kind == EventKind::Progress) {
-            // Runs say their progress in their status texts; font operations
-            // have none, so every tenth of the way gets a line.
-            const int step = event.percent.value_or(0) / 10;
-            if (seen.status || step == seen.step)
-                return;
-            seen.step = step;
-            line = QStringLiteral("%1 page %2 %3%")
-                       .arg(event.device)
-                       .arg(event.page.value_or(0))
-                       .arg(event.percent.value_or(0));
-        } else {
-            if (event.kind == EventKind::Status)
-                seen.status = true;
-            line = PlainLine(event);
-        }
-        if (!line.isEmpty())
-            out_((line + u'\n').toUtf8());
-    }
-    void Finish(const std::vector<Event>& ends, const Event&) override
-    {
-        out_(('\n' + SummaryTable(ends, record_)).toUtf8());
-    }
-
-private:
-    struct Seen {
-        bool status = false;
-        int step = -1;
-    };
-    Writer out_;
-    RunRecord record_;
-    QHash<QString, Seen> seen_;
-};
-
-class TerminalReporter : public Reporter {
-public:
-    TerminalReporter(Writer out, std::function<TerminalSize()> size, RunRecord record)
-        : out_(std::move(out)), size_(std::move(size)), record_(std::move(record))
-    {
-    }
-
-    void Begin(const QStringList& devices) override
-    {
-        for (const QString& device : devices)
-            board_.Add(device);
-        Draw();
-    }
-    void OnEvent(const Event& event) override
-    {
-        board_.Apply(event);
-        dirty_ = true;
-    }
-    void Tick() override
-    {
-        if (dirty_)
-            Draw();
-    }
-    void Finish(const std::vector<Event>& ends, const Event&) override
-    {
-        Draw();
-        out_(('\n' + SummaryTable(ends, record_)).toUtf8());
-    }
-
-private:
-    void Draw()
-    {
-        const TerminalSize size = size_ ? size_() : TerminalSize{};
-        const QStringList lines = board_.Lines(size.columns, size.rows);
-        out_(RedrawSequence(shown_, lines));
-        shown_ = static_cast<int>(lines.size());
-        dirty_ = false;
-    }
-
-    Writer out_;
-    std::function<TerminalSize()> size_;
-    RunRecord record_;
-    ProgressBoard board_;
-    bool dirty_ = false;
-    int shown_ = 0;
-};
-
 }  // namespace
 
 QString IsoTime(const QDateTime& time)
@@ -393,20 +277,77 @@ QByteArray RedrawSequence(int previous, const QStringList& lines)
     return out;
 }
 
-std::unique_ptr<Reporter> MakeReporter(OutputMode mode, Writer out, Writer err, std::function<TerminalSize()> size,
-                                       RunRecord record, WallClock clock)
+Reporter::Reporter(OutputMode mode, Writer out, Writer err, std::function<TerminalSize()> size, RunRecord record,
+                   WallClock clock)
+    : mode_(mode), out_(std::move(out)), err_(std::move(err)), size_(std::move(size)), record_(std::move(record)),
+      clock_(clock ? std::move(clock) : [] { return QDateTime::currentDateTimeUtc(); })
 {
-    if (!clock)
-        clock = [] { return QDateTime::currentDateTimeUtc(); };
-    switch (mode) {
+}
+
+void Reporter::Begin(const QStringList& devices)
+{
+    if (mode_ != OutputMode::Terminal)
+        return;
+    for (const QString& device : devices)
+        board_.Add(device);
+    Draw();
+}
+
+void Reporter::OnEvent(const Event& event)
+{
+    switch (mode_) {
     case OutputMode::Json:
-        return std::make_unique<JsonReporter>(std::move(out), std::move(err), std::move(record), std::move(clock));
-    case OutputMode::Plain:
-        return std::make_unique<PlainReporter>(std::move(out), std::move(record));
+        // Only the lines that carry a time ask the clock.
+        out_(JsonLine(event, record_, event.kind == EventKind::Start ? clock_() : QDateTime()) + '\n');
+        return;
     case OutputMode::Terminal:
-        return std::make_unique<TerminalReporter>(std::move(out), std::move(size), std::move(record));
+        board_.Apply(event);
+        dirty_ = true;
+        return;
+    case OutputMode::Plain:
+        break;
     }
-    return nullptr;
+    Seen& seen = seen_[event.device];
+    if (event.kind == EventKind::Progress) {
+        // Runs say their progress in their status texts; font operations
+        // have none, so every tenth of the way gets a line.
+        const int step = event.percent.value_or(0) / 10;
+        if (seen.status || step == seen.step)
+            return;
+        seen.step = step;
+    } else if (event.kind == EventKind::Status) {
+        seen.status = true;
+    }
+    if (const QString line = PlainLine(event); !line.isEmpty())
+        out_((line + u'\n').toUtf8());
+}
+
+void Reporter::Tick()
+{
+    if (mode_ == OutputMode::Terminal && dirty_)
+        Draw();
+}
+
+void Reporter::Finish(const std::vector<Event>& ends, const Event& summary)
+{
+    if (mode_ == OutputMode::Json) {
+        out_(JsonLine(summary, record_, clock_()) + '\n');
+        if (err_)
+            err_(SummaryTable(ends, record_).toUtf8());
+        return;
+    }
+    if (mode_ == OutputMode::Terminal)
+        Draw();
+    out_(('\n' + SummaryTable(ends, record_)).toUtf8());
+}
+
+void Reporter::Draw()
+{
+    const TerminalSize size = size_ ? size_() : TerminalSize{};
+    const QStringList lines = board_.Lines(size.columns, size.rows);
+    out_(RedrawSequence(shown_, lines));
+    shown_ = static_cast<int>(lines.size());
+    dirty_ = false;
 }
 
 }  // namespace modburn::cli

@@ -94,22 +94,40 @@ struct TerminalSize {
     int rows = 24;
 };
 
-// Writes events as they come and the end of the command.
-class Reporter {
-public:
-    virtual ~Reporter() = default;
-    // The devices, in the order given, before any of their events.
-    virtual void Begin(const QStringList& devices) { (void)devices; }
-    virtual void OnEvent(const Event& event) = 0;
-    // Called about ten times a second; a terminal redraws here when something changed.
-    virtual void Tick() {}
-    // The end: every device's End event and the Summary event.
-    virtual void Finish(const std::vector<Event>& ends, const Event& summary) = 0;
-};
-
+// Writes events as they come and the end of the command, in one of the modes.
 // `out` is stdout; `err` takes the table in JSON mode, so stdout stays JSON.
 // `size` is asked at every redraw; `clock` defaults to the system's.
-std::unique_ptr<Reporter> MakeReporter(OutputMode mode, Writer out, Writer err, std::function<TerminalSize()> size = {},
-                                       RunRecord record = {}, WallClock clock = {});
+class Reporter {
+public:
+    Reporter(OutputMode mode, Writer out, Writer err = {}, std::function<TerminalSize()> size = {},
+             RunRecord record = {}, WallClock clock = {});
+
+    // The devices, in the order given, before any of their events.
+    void Begin(const QStringList& devices);
+    void OnEvent(const Event& event);
+    // Called about ten times a second; a terminal redraws here when something changed.
+    void Tick();
+    // The end: every device's End event and the Summary event.
+    void Finish(const std::vector<Event>& ends, const Event& summary);
+
+private:
+    void Draw();
+
+    struct Seen {
+        bool status = false;
+        int step = -1;
+    };
+
+    OutputMode mode_;
+    Writer out_;
+    Writer err_;
+    std::function<TerminalSize()> size_;
+    RunRecord record_;
+    WallClock clock_;
+    ProgressBoard board_;        // terminal: the lines drawn
+    bool dirty_ = false;         // terminal: something changed since the last drawing
+    int shown_ = 0;              // terminal: lines drawn last time
+    QHash<QString, Seen> seen_;  // plain: what each device has shown
+};
 
 }  // namespace modburn::cli

@@ -11,6 +11,8 @@
 
 #include <QStringList>
 
+#include <map>
+
 namespace modburn::cli {
 
 namespace {
@@ -68,7 +70,10 @@ struct Session::State : run::IRunObserver, fontlib::IFontObserver {
     void OnEnd(const run::Outcome& outcome) override;
     void OnFontStep(const fontlib::FontEvent& event) override;
     Event Finish(const run::Outcome& outcome);
-    Event PerformFont(const std::function<bool()>& operation, Verdict yes, Verdict no);
+    // Starts a font operation on pages first..last, `what` saying which, and
+    // ends it with `yes` or `no` as it answers.
+    Event PerformFont(const QString& what, int firstPage, int lastPage, const std::function<bool(State&)>& operation,
+                      Verdict yes, Verdict no);
 
     SessionParts parts;
     Target target;
@@ -195,15 +200,23 @@ void Session::State::OnFontStep(const fontlib::FontEvent& event)
     }
 }
 
-Event Session::State::PerformFont(const std::function<bool()>& operation, Verdict yes, Verdict no)
+Event Session::State::PerformFont(const QString& what, int firstPage, int lastPage,
+                                  const std::function<bool(State&)>& operation, Verdict yes, Verdict no)
 {
+    first = firstPage;
+    Begin(QStringLiteral("%1 pages %2..%3 at %4 port %5")
+              .arg(what)
+              .arg(firstPage)
+              .arg(lastPage)
+              .arg(target.address)
+              .arg(target.port));
     Event end;
     try {
         if (stopped)
             throw RuntimeError(err::WindowClosed, "stopped");
         // As a run opens it: the settling wait, then the connect wait.
         parts.link.Open(target.address, QString::number(target.port));
-        const bool result = operation();
+        const bool result = operation(*this);
         end = Make(EventKind::End);
         end.verdict = result ? yes : no;
         if (fontFailure == fontlib::FontStep::PageRefused)
@@ -243,29 +256,17 @@ Event Session::Program(const QString& imagePath)
 
 Event Session::Download(const QString& name, std::int16_t first, std::int16_t last)
 {
-    State& s = *s_;
-    s.first = first;
-    s.Begin(QStringLiteral("download %1.bin into pages %2..%3 at %4 port %5")
-                .arg(name)
-                .arg(first)
-                .arg(last)
-                .arg(s.target.address)
-                .arg(s.target.port));
-    return s.PerformFont([&] { return s.font.DownChar(name, first, last, s); }, Verdict::Verified, Verdict::Failed);
+    return s_->PerformFont(
+        QStringLiteral("download %1.bin into").arg(name), first, last,
+        [&](State& s) { return s.font.DownChar(name, first, last, s); }, Verdict::Verified, Verdict::Failed);
 }
 
 Event Session::Check(std::int32_t checksum, std::int16_t first, std::int16_t last)
 {
-    State& s = *s_;
-    s.first = first;
-    s.Begin(QStringLiteral("check sum %1 of pages %2..%3 at %4 port %5")
-                .arg(checksum)
-                .arg(first)
-                .arg(last)
-                .arg(s.target.address)
-                .arg(s.target.port));
     const double sum = checksum;
-    return s.PerformFont([&] { return s.font.CheckChar(sum, first, last, s); }, Verdict::Match, Verdict::Mismatch);
+    return s_->PerformFont(
+        QStringLiteral("check sum %1 of").arg(checksum), first, last,
+        [&](State& s) { return s.font.CheckChar(sum, first, last, s); }, Verdict::Match, Verdict::Mismatch);
 }
 
 void Session::Stop()
@@ -279,6 +280,10 @@ QString DescribeError(err::Number number, bool connected, std::int64_t bytesSent
 {
     const QString code = QStringLiteral(" (error %1)").arg(static_cast<int>(number));
     switch (number) {
+    case err::None:
+        return {};
+    case err::WindowClosed:
+        return QStringLiteral("stopped");
     case err::SocketBadState:
         if (!connected)
             return QStringLiteral(
@@ -287,35 +292,28 @@ QString DescribeError(err::Number number, bool connected, std::int64_t bytesSent
                 .arg(target.port)
                 .arg(static_cast<int>(number));
         return QStringLiteral("link dropped after %1 bytes sent").arg(bytesSent) + code;
-    case err::SocketInvalidOperation:
-        return QStringLiteral("socket refused the operation") + code;
-    case err::FileNotFound:
-        return QStringLiteral("file not found") + code;
-    case err::FileAccess:
-        return QStringLiteral("file cannot be read") + code;
     case err::SubscriptOutOfRange:
+        // Nothing sent yet: the image read is what ran past its end.
         return (bytesSent == 0 ? QStringLiteral("image file larger than 8192 bytes")
                                : QStringLiteral("subscript out of range")) +
                code;
-    case err::TypeMismatch:
-    case err::InvalidPropertyValue:
-        return QStringLiteral("invalid value (port or setting)") + code;
-    case err::Overflow:
-        return QStringLiteral("value out of range") + code;
-    case err::CommInvalidPort:
-        return QStringLiteral("serial port: invalid port number") + code;
-    case err::CommPortOpen:
-        return QStringLiteral("serial port: already open") + code;
-    case err::WindowClosed:
-        return QStringLiteral("stopped");
-    case err::LinkBusy:
-        return QStringLiteral("link busy with another operation") + code;
-    case err::None:
-        return {};
     default:
-        // Numbers added later still get reported.
-        return QStringLiteral("run-time error") + code;
+        break;
     }
+    static const std::map<err::Number, const char*> words{
+        {err::SocketInvalidOperation, "socket refused the operation"},
+        {err::FileNotFound, "file not found"},
+        {err::FileAccess, "file cannot be read"},
+        {err::TypeMismatch, "invalid value (port or setting)"},
+        {err::InvalidPropertyValue, "invalid value (port or setting)"},
+        {err::Overflow, "value out of range"},
+        {err::CommInvalidPort, "serial port: invalid port number"},
+        {err::CommPortOpen, "serial port: already open"},
+        {err::LinkBusy, "link busy with another operation"},
+    };
+    // Numbers added later still get reported.
+    const auto found = words.find(number);
+    return QString::fromLatin1(found == words.end() ? "run-time error" : found->second) + code;
 }
 
 }  // namespace modburn::cli

@@ -92,8 +92,6 @@ std::optional<QString> ReadFake(const QString& path, QString* error)
 class CliOptionsTest : public QObject {
     Q_OBJECT
 private slots:
-    void portText_data();
-    void portText();
     void pageText_data();
     void pageText();
     void checksumText_data();
@@ -109,38 +107,6 @@ private slots:
     void systemResolveTakesLiteralsAsTheyAre_data();
     void systemResolveTakesLiteralsAsTheyAre();
 };
-
-void CliOptionsTest::portText_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("expected");  // -1: refused
-    QTest::newRow("4001") << QStringLiteral("4001") << 4001;
-    QTest::newRow("lowest port 1") << QStringLiteral("1") << 1;
-    QTest::newRow("highest port 65535") << QStringLiteral("65535") << 65535;
-    QTest::newRow("leading zeros") << QStringLiteral("0004001") << 4001;
-    QTest::newRow("empty") << QString() << -1;
-    QTest::newRow("blank before") << QStringLiteral(" 4001") << -1;
-    QTest::newRow("blank after") << QStringLiteral("4001 ") << -1;
-    QTest::newRow("blank inside") << QStringLiteral("40 01") << -1;
-    QTest::newRow("plus sign") << QStringLiteral("+4001") << -1;
-    QTest::newRow("minus sign") << QStringLiteral("-1") << -1;
-    QTest::newRow("hex") << QStringLiteral("0xFA1") << -1;
-    QTest::newRow("decimal point") << QStringLiteral("4001.0") << -1;
-    QTest::newRow("full-width digits") << FullWidth4001 << -1;
-    QTest::newRow("Arabic-Indic digits") << QStringLiteral("٤٠٠١") << -1;
-    QTest::newRow("zero") << QStringLiteral("0") << -1;
-    QTest::newRow("65536") << QStringLiteral("65536") << -1;
-    QTest::newRow("huge number") << QStringLiteral("99999999999999999999999") << -1;
-    QTest::newRow("10,000 digits") << TenThousandDigits << -1;
-    QTest::newRow("IPv6 text") << QStringLiteral("::1") << -1;
-}
-
-void CliOptionsTest::portText()
-{
-    QFETCH(QString, text);
-    QFETCH(int, expected);
-    QCOMPARE(ParsePortText(text).value_or(-1), expected);
-}
 
 void CliOptionsTest::pageText_data()
 {

@@ -370,7 +370,7 @@ void CliRenderTest::reporters()
     QByteArray out;
     QByteArray err;
     int clockReads = 0;
-    const auto reporter = MakeReporter(
+    Reporter reporter(
         static_cast<OutputMode>(mode), [&](const QByteArray& b) { out += b; }, [&](const QByteArray& b) { err += b; },
         {}, Record,
         [&] {
@@ -379,23 +379,23 @@ void CliRenderTest::reporters()
         });
     const QString run = QStringLiteral("10.0.0.1:4001");
     const QString font = QStringLiteral("10.0.0.2:4001");
-    reporter->Begin({run, font});
+    reporter.Begin({run, font});
     Event start = Make(EventKind::Start, run);
     start.message = QStringLiteral("10.0.0.1 port 4001");
-    reporter->OnEvent(start);
+    reporter.OnEvent(start);
     Event status = Make(EventKind::Status, run);
     status.message = run::msg::PageAccepted(0);
-    reporter->OnEvent(status);
+    reporter.OnEvent(status);
     for (int page = 0; page < 6; ++page)
-        reporter->OnEvent(Progress(run, page, page * 100 / 128));
+        reporter.OnEvent(Progress(run, page, page * 100 / 128));
     for (int step = 0; step <= 20; ++step)
-        reporter->OnEvent(Progress(font, 100 + step, step * 5));
+        reporter.OnEvent(Progress(font, 100 + step, step * 5));
     const Event end = End(run, Verdict::Programmed, Good, QStringLiteral("lock bytes AF DC CC"), 10);
-    reporter->OnEvent(end);
+    reporter.OnEvent(end);
     Event summary = Make(EventKind::Summary, QString());
     summary.verdict = Verdict::Programmed;
     summary.elapsedMs = 1500;
-    reporter->Finish({end}, summary);
+    reporter.Finish({end}, summary);
 
     QVERIFY(out.endsWith('\n'));
     const QList<QByteArray> lines = out.chopped(1).split('\n');
@@ -424,25 +424,25 @@ void CliRenderTest::reporters()
 void CliRenderTest::terminalRedrawsOnlyWhenSomethingChanged()
 {
     QByteArray out;
-    const auto reporter = MakeReporter(
+    Reporter reporter(
         OutputMode::Terminal, [&](const QByteArray& b) { out += b; }, {},
         [] {
             return TerminalSize{60, 10};
         });
-    reporter->Begin({QStringLiteral("a:1"), QStringLiteral("b:1")});
+    reporter.Begin({QStringLiteral("a:1"), QStringLiteral("b:1")});
     QCOMPARE(out, QByteArray("\x1b[2Ka:1  waiting\n\x1b[2Kb:1  waiting\n"));
     out.clear();
-    reporter->Tick();
+    reporter.Tick();
     QVERIFY(out.isEmpty());
-    reporter->OnEvent(Progress(QStringLiteral("b:1"), 64, 50));
-    reporter->OnEvent(Progress(QStringLiteral("b:1"), 65, 50));
+    reporter.OnEvent(Progress(QStringLiteral("b:1"), 64, 50));
+    reporter.OnEvent(Progress(QStringLiteral("b:1"), 65, 50));
     QVERIFY(out.isEmpty());  // events only mark the lines; a tick draws them
-    reporter->Tick();
+    reporter.Tick();
     QVERIFY(out.startsWith("\r\x1b[2A"));
     QCOMPARE(out.count("\x1b[2K"), 2);
     QVERIFY(out.contains("page    65"));
     out.clear();
-    reporter->Tick();
+    reporter.Tick();
     QVERIFY(out.isEmpty());
 }
 

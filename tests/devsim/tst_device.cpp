@@ -11,8 +11,10 @@
 
 #include "device.h"
 #include "frame/frame.h"
+#include "wire.h"
 
 using namespace modburn::devsim;
+using modburn::WireBytes;
 namespace fr = modburn::frame;
 
 namespace {
@@ -27,26 +29,22 @@ enum Fault { NoFault, CorruptPage, MalformedCheck, SumOneHigh, Page8000, BadChec
 // Frames exactly as the tool builds them; a check request stays in `buf` to judge the reply by.
 std::uint8_t FrameXor = 0;
 fr::SendBuffer Scratch{};
-Bytes Take(const fr::SendBuffer& buf, int len)
-{
-    return Bytes(buf.begin(), buf.begin() + len);
-}
 Bytes ShortFrame(char command)
 {
-    return Take(Scratch, fr::BuildShortFrame(Scratch, command));
+    return WireBytes(Scratch, fr::BuildShortFrame(Scratch, command));
 }
 Bytes PageFrame(int page, const ModuleData& d)
 {
-    return Take(Scratch, fr::BuildPageFrame(Scratch, FrameXor, page, d));
+    return WireBytes(Scratch, fr::BuildPageFrame(Scratch, FrameXor, page, d));
 }
 Bytes FontFrame(int page, const FontData& data)
 {
-    return Take(Scratch, fr::BuildFontPageFrame(Scratch, FrameXor, static_cast<std::int16_t>(page), data));
+    return WireBytes(Scratch, fr::BuildFontPageFrame(Scratch, FrameXor, static_cast<std::int16_t>(page), data));
 }
 Bytes CheckFrame(fr::SendBuffer& buf, char qualifier, int first, int last, std::uint32_t sum)
 {
     const auto page = [](int p) { return static_cast<std::int16_t>(p); };
-    return Take(buf, fr::BuildCheckFrame(buf, FrameXor, qualifier, page(first), page(last), sum));
+    return WireBytes(buf, fr::BuildCheckFrame(buf, FrameXor, qualifier, page(first), page(last), sum));
 }
 
 ModuleData Pattern(int seed)

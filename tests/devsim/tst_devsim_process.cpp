@@ -13,11 +13,19 @@
 
 #include "frame/frame.h"
 #include "launcher.h"
+#include "wire.h"
 
 namespace fr = modburn::frame;
 
 constexpr int WaitMs = 30000;  // generous; nothing here measures time
 static const QString DevsimPath = QStringLiteral(MODBURN_DEVSIM_PATH);
+
+// A built frame onto the socket, as the tool sends it.
+static void SendFrame(QTcpSocket& socket, const fr::SendBuffer& buf, int len)
+{
+    const std::vector<std::uint8_t> wire = modburn::WireBytes(buf, len);
+    socket.write(reinterpret_cast<const char*>(wire.data()), static_cast<qint64>(wire.size()));
+}
 
 class TestDevsimProcess : public QObject {
     Q_OBJECT
@@ -42,8 +50,7 @@ void TestDevsimProcess::burnEnableAnsweredThenCleanExit()
     socket.connectToHost(QHostAddress(QStringLiteral("127.0.0.1")), devsim.Port());
     QVERIFY2(socket.waitForConnected(WaitMs), qPrintable(socket.errorString()));
     fr::SendBuffer buf{};
-    const int len = fr::BuildShortFrame(buf, fr::CmdBurnEnable);
-    socket.write(QByteArray::fromStdString(std::string(buf.begin(), buf.begin() + len)));
+    SendFrame(socket, buf, fr::BuildShortFrame(buf, fr::CmdBurnEnable));
     while (socket.bytesAvailable() < 1)
         QVERIFY2(socket.waitForReadyRead(WaitMs), "no reply");
     QCOMPARE(socket.readAll(), QByteArray(1, '\x06'));
@@ -66,9 +73,7 @@ void TestDevsimProcess::lostFrameAndLatePageReply()
     socket.connectToHost(QHostAddress(QStringLiteral("127.0.0.1")), devsim.Port());
     QVERIFY2(socket.waitForConnected(WaitMs), qPrintable(socket.errorString()));
     fr::SendBuffer buf{};
-    const auto send = [&](int len) {
-        socket.write(QByteArray::fromStdString(std::string(buf.begin(), buf.begin() + len)));
-    };
+    const auto send = [&](int len) { SendFrame(socket, buf, len); };
     const auto reply = [&socket] {
         while (socket.bytesAvailable() < 1) {
             if (!socket.waitForReadyRead(WaitMs))
@@ -119,9 +124,7 @@ void TestDevsimProcess::severalDevicesEachWithItsOwnFlashAndFaults()
         socket.connectToHost(QHostAddress(QStringLiteral("127.0.0.1")), devsim.Ports()[d]);
         QVERIFY2(socket.waitForConnected(WaitMs), qPrintable(socket.errorString()));
         fr::SendBuffer buf{};
-        const auto send = [&](int len) {
-            socket.write(QByteArray::fromStdString(std::string(buf.begin(), buf.begin() + len)));
-        };
+        const auto send = [&](int len) { SendFrame(socket, buf, len); };
         // Each device stays silent for its own first burn-enable, so every one answers the second only.
         send(fr::BuildShortFrame(buf, fr::CmdBurnEnable));
         send(fr::BuildShortFrame(buf, fr::CmdBurnEnable));

@@ -6,6 +6,7 @@
 #include "fakelink.h"
 #include "fakeplatform.h"
 #include "fontrig.h"
+#include "wire.h"
 
 #include "fontlib/fontlib.h"
 #include "frame/frame.h"
@@ -83,8 +84,8 @@ Bytes ExpectedWire(const Bytes& file, std::int16_t sPage, std::int16_t ePage)
     fr::SendBuffer buf{};
     std::uint8_t x = 0;
     const auto add = [&](int n) {
-        for (int i = 0; i < n; ++i)
-            wire.push_back(static_cast<std::uint8_t>(buf[static_cast<std::size_t>(i)]));
+        const Bytes frame = WireBytes(buf, n);
+        wire.insert(wire.end(), frame.begin(), frame.end());
     };
     std::uint32_t sum = 0;
     for (int i = 0; i <= ePage - sPage; ++i) {
@@ -433,7 +434,7 @@ void FontLibTest::checkCharDigits()
     std::uint8_t x = 0;
     fr::BuildCheckFrame(buf, x, fr::QualChecksum, 0, 511, fontlib::CheckSumValue(checksum));
     QCOMPARE(wire.size(), std::size_t{fr::CheckFrameLen});
-    QCOMPARE(Text(wire, 0, 23), Text(Bytes(buf.begin(), buf.begin() + 23), 0, 23));
+    QCOMPARE(Text(wire, 0, 23), Text(WireBytes(buf, 23), 0, 23));
     QCOMPARE(QString::fromStdString(Text(wire, 1, 19)), "aCZ000001FF" + digits);
     QCOMPARE(rig.MSComm1.clearCalls, 1);
 }

@@ -8,6 +8,7 @@
 
 #include "device.h"
 #include "frame/frame.h"
+#include "wire.h"
 
 #include <algorithm>
 #include <array>
@@ -47,16 +48,6 @@ struct Record {
         return sum;
     }
 };
-
-Bytes Wire(const fr::SendBuffer& buf, int length)
-{
-    Bytes wire(static_cast<std::size_t>(length));
-    for (std::size_t i = 0; i < wire.size(); ++i) {
-        FUZZ_CHECK(buf[i] >= 0 && buf[i] <= 0xFF, "a frame element is a byte");
-        wire[i] = static_cast<std::uint8_t>(buf[i]);
-    }
-    return wire;
-}
 
 // Feeds a frame whole or in pieces; only the piece that completes it may
 // bring answers.
@@ -110,7 +101,7 @@ bool ShortFrame(devsim::Device& device, devsim::Session& session, Record& record
     const char command = pick < 0xC0 ? known[pick % known.size()] : static_cast<char>(in.Byte());
 
     fr::SendBuffer buf{};
-    const Bytes wire = Wire(buf, fr::BuildShortFrame(buf, command));
+    const Bytes wire = WireBytes(buf, fr::BuildShortFrame(buf, command));
     FUZZ_CHECK(wire.size() == fr::ShortFrameLen, "a short frame has five bytes");
     const devsim::Counters before = device.Stats();
     const std::vector<devsim::Action> actions = Feed(session, wire, in);
@@ -148,7 +139,7 @@ void PageFrame(devsim::Device& device, devsim::Session& session, Record& record,
 
     fr::SendBuffer buf{};
     std::uint8_t x = 0x5A;  // whatever it held before: the builder starts it afresh
-    const Bytes wire = Wire(buf, fr::BuildPageFrame(buf, x, page, data));
+    const Bytes wire = WireBytes(buf, fr::BuildPageFrame(buf, x, page, data));
     FUZZ_CHECK(wire.size() == fr::PageFrameLen, "a page frame has 136 bytes");
     const std::vector<devsim::Action> actions = Feed(session, wire, in);
     FUZZ_CHECK(session.Pending() == 0, "a page frame is taken whole");
@@ -183,7 +174,7 @@ void FontPageFrame(devsim::Device& device, devsim::Session& session, Record& rec
 
     fr::SendBuffer buf{};
     std::uint8_t x = 0xA5;
-    const Bytes wire = Wire(buf, fr::BuildFontPageFrame(buf, x, page, data));
+    const Bytes wire = WireBytes(buf, fr::BuildFontPageFrame(buf, x, page, data));
     FUZZ_CHECK(wire.size() == fr::FontPageFrameLen, "a font page frame has 523 bytes");
     const std::vector<devsim::Action> actions = Feed(session, wire, in);
     FUZZ_CHECK(session.Pending() == 0, "a font page frame is taken whole");
@@ -218,7 +209,7 @@ void CheckFrame(devsim::Session& session, const Record& record, Input& in)
 
     fr::SendBuffer buf{};
     std::uint8_t x = 0;
-    const Bytes wire = Wire(buf, fr::BuildCheckFrame(buf, x, qualifier, sPage, ePage, checksum));
+    const Bytes wire = WireBytes(buf, fr::BuildCheckFrame(buf, x, qualifier, sPage, ePage, checksum));
     FUZZ_CHECK(wire.size() == fr::CheckFrameLen, "a check frame has 23 bytes");
     const std::vector<devsim::Action> actions = Feed(session, wire, in);
     FUZZ_CHECK(session.Pending() == 0, "a check frame is taken whole");

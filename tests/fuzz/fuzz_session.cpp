@@ -7,6 +7,7 @@
 
 #include "device.h"
 #include "frame/frame.h"
+#include "wire.h"
 
 #include <algorithm>
 #include <array>
@@ -26,14 +27,6 @@ using Bytes = std::vector<std::uint8_t>;
 // A candidate is never longer than a font page frame, and the cutter keeps
 // at most one candidate that is still short of its length.
 constexpr std::size_t MaxPending = fr::FontPageFrameLen - 1;
-
-Bytes Wire(const fr::SendBuffer& buf, int length)
-{
-    Bytes wire(static_cast<std::size_t>(length));
-    for (std::size_t i = 0; i < wire.size(); ++i)
-        wire[i] = static_cast<std::uint8_t>(buf[i]);
-    return wire;
-}
 
 bool IsUpperHex(std::uint8_t c)
 {
@@ -91,8 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     fr::SendBuffer buf{};
     std::uint8_t x = 0;
-    const Bytes frame = page ? Wire(buf, fr::BuildPageFrame(buf, x, pageNumber, pageData))
-                             : Wire(buf, fr::BuildShortFrame(buf, command));
+    const Bytes frame = page ? WireBytes(buf, fr::BuildPageFrame(buf, x, pageNumber, pageData))
+                             : WireBytes(buf, fr::BuildShortFrame(buf, command));
 
     Bytes stream = garbage;
     stream.insert(stream.end(), frame.begin(), frame.end());

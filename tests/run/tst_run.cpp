@@ -484,18 +484,27 @@ void RunTest::imageFileProblemsEndSilentlyBeforeTheLink()
 void RunTest::badPortTextEndsBeforeConnecting_data()
 {
     QTest::addColumn<QString>("port");
-    for (const char* text : {"abc", "", "70000", "-1", "4001.5", "0", "40 01"})
-        QTest::newRow(qPrintable(QStringLiteral("\"%1\"").arg(QString::fromLatin1(text)))) << QString::fromLatin1(text);
+    QTest::addColumn<err::Number>("error");
+    const std::pair<const char*, err::Number> texts[]{
+        {"abc", err::TypeMismatch},  {"", err::TypeMismatch},       {"70000", err::InvalidPropertyValue},
+        {"-1", err::TypeMismatch},   {"4001.5", err::TypeMismatch}, {"0", err::InvalidPropertyValue},
+        {"40 01", err::TypeMismatch}};
+    for (const auto& [text, error] : texts)
+        QTest::newRow(qPrintable(QStringLiteral("\"%1\"").arg(QString::fromLatin1(text))))
+            << QString::fromLatin1(text) << error;
 }
 
 void RunTest::badPortTextEndsBeforeConnecting()
 {
     QFETCH(QString, port);
+    QFETCH(err::Number, error);
     Rig rig;
     rig.window.port = port;
     rig.Press();
 
     QCOMPARE(rig.window.text, Started);
+    QCOMPARE(rig.run.LastOutcome().verdict, run::Verdict::Error);
+    QCOMPARE(rig.run.LastOutcome().error, error);
     QCOMPARE(rig.tcp.connectCalls, 0);
     QVERIFY(rig.tcp.sent.empty());
     QCOMPARE(rig.window.runButton, (std::vector<bool>{false, true}));
@@ -567,6 +576,8 @@ void RunTest::unreachableDeviceEndsAtTheFirstSend()
     rig.Press();
 
     QCOMPARE(rig.window.text, Started);
+    QCOMPARE(rig.run.LastOutcome().verdict, run::Verdict::Error);
+    QCOMPARE(rig.run.LastOutcome().error, err::SocketBadState);
     QVERIFY(rig.tcp.sent.empty());
     // One Timer1 interval of settling, then the connect wait until Timer4's tick.
     QCOMPARE(rig.clock.Now(), std::int64_t{5000});

@@ -202,6 +202,8 @@ private:
 
 std::unique_ptr<IFile> FakeFileSystem::OpenForRead(const QString& path)
 {
+    if (refused.contains(path))
+        throw RuntimeError(err::FileAccess, "Path/File access error");
     const auto it = files.constFind(path);
     if (it == files.constEnd())
         throw RuntimeError(err::FileNotFound, "File not found");

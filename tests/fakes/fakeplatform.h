@@ -180,6 +180,9 @@ public:
 
     QString dir = QStringLiteral("/fake/work");
     QMap<QString, std::vector<std::uint8_t>> files;
+    // Paths that are there yet cannot be opened for reading: a folder, a file
+    // without read permission, something other than a regular file.
+    QStringList refused;
     QStringList opened;
     int openFiles = 0;  // opened and not yet closed
     int bytesRead = 0;

@@ -120,6 +120,7 @@ private slots:
     void onePageFillsTheBar();
     void failedCheckKeepsThePortOpen_data();
     void failedCheckKeepsThePortOpen();
+    void rejectedPageEndsTheDownload_data();
     void rejectedPageEndsTheDownload();
     void silentPageIsNotTakenFromAnEarlierReply();
     void silentDownloadCheckFails();
@@ -321,25 +322,49 @@ void FontLibTest::failedCheckKeepsThePortOpen()
     QCOMPARE(rig.stats().downloadChecks, 1);
 }
 
+void FontLibTest::rejectedPageEndsTheDownload_data()
+{
+    QTest::addColumn<int>("sPage");
+    QTest::addColumn<int>("ePage");
+    QTest::addColumn<int>("rejected");  // -1: none refused on request
+    QTest::addColumn<QString>("firstPage");
+    QTest::addColumn<int>("stored");  // pages stored before the refusal
+    QTest::newRow("page 11 refused on request") << 10 << 13 << 11 << "000A" << 1;
+    // Page -3 goes out as FFFD, beyond the device's pages.
+    QTest::newRow("negative pages, refused by the device") << -3 << -1 << -1 << "FFFD" << 0;
+}
+
 void FontLibTest::rejectedPageEndsTheDownload()
 {
+    QFETCH(int, sPage);
+    QFETCH(int, ePage);
+    QFETCH(int, rejected);
+    QFETCH(QString, firstPage);
+    QFETCH(int, stored);
     devsim::Options options;
-    options.rejectFontPages = {11};
+    if (rejected >= 0)
+        options.rejectFontPages = {rejected};
     Rig rig(options);
     // An earlier report's suffix is dropped with the blanks.
     rig.StatusBar1.SetPanelText(IStatusBar::FirstPanel, "  " + Setting + " 通讯失败");
     rig.files.Put(QStringLiteral("Hzk24st.bin"), Pattern(4 * 256));
 
-    QVERIFY(!rig.DownChar(QStringLiteral("Hzk24st"), 10, 13));
+    QVERIFY(
+        !rig.DownChar(QStringLiteral("Hzk24st"), static_cast<std::int16_t>(sPage), static_cast<std::int16_t>(ePage)));
 
     QCOMPARE(rig.Panel(), Setting + " 通讯错误");
     QCOMPARE(rig.MSComm1.closeCalls, 1);
     QCOMPARE(rig.files.openFiles, 0);
-    QCOMPARE(rig.Sent().size(), std::size_t{2 * 523});
+    const Bytes wire = rig.Sent();
+    QCOMPARE(wire.size(), std::size_t(stored + 1) * fr::FontPageFrameLen);
+    QCOMPARE(QString::fromStdString(Text(wire, 4, 4)), firstPage);
+    QCOMPARE(rig.stats().fontPagesRejected, 1);
     QCOMPARE(rig.stats().downloadChecks, 0);
-    const Captions expected{{"HZ24ST", "HZ24ST    下载中 ."}};
+    // Only a stored page shows: the refused one moves neither caption nor bar.
+    Captions expected{{"HZ24ST", "HZ24ST    下载中 ."}};
+    expected.resize(static_cast<std::size_t>(stored));
     QCOMPARE(rig.window.captions, expected);
-    QCOMPARE(rig.HZProgressBar.history, std::vector<float>{0.0f});
+    QCOMPARE(rig.HZProgressBar.history, std::vector<float>(static_cast<std::size_t>(stored), 0.0f));
 }
 
 void FontLibTest::silentPageIsNotTakenFromAnEarlierReply()
@@ -448,6 +473,7 @@ void FontLibTest::checkCharOutOfRangeSendsNothing_data()
     QTest::newRow("-2147483649") << -2147483649.0;
     QTest::newRow("NaN") << std::numeric_limits<double>::quiet_NaN();
     QTest::newRow("infinity") << std::numeric_limits<double>::infinity();
+    QTest::newRow("minus infinity") << -std::numeric_limits<double>::infinity();
 }
 
 void FontLibTest::checkCharOutOfRangeSendsNothing()

@@ -428,9 +428,13 @@ void LinkTest::badPortTextFailsBeforeConnecting()
     QCOMPARE(rig.tcp.connectCalls, 0);
     QCOMPARE(rig.clock.Now(), 0);
 
-    // Good texts, for contrast: leading zeros and the ends of the range.
-    for (const auto& [text, value] : {std::pair{"04001", 4001}, {"1", 1}, {"65535", 65535}})
-        QCOMPARE(ParsePort(QString::fromLatin1(text)), value);
+    // Good texts, for contrast: leading zeros, however many, and the ends of the range.
+    const QString longZeros = QString(9996, u'0') + QStringLiteral("4001");
+    for (const auto& [text, value] : {std::pair{QStringLiteral("04001"), 4001},
+                                      {longZeros, 4001},
+                                      {QStringLiteral("1"), 1},
+                                      {QStringLiteral("65535"), 65535}})
+        QCOMPARE(ParsePort(text), value);
 }
 
 void LinkTest::closingEndsEveryWait_data()

@@ -10,13 +10,51 @@
 #include "platform/qt/statusbarwidget.h"
 #include "platform/serialport.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+
 using namespace modburn;
+
+enum class Unopenable { Folder, Unreadable, Fifo };
+Q_DECLARE_METATYPE(Unopenable)
+
+namespace {
+
+qint64 ResidentKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+// A host name of `length` characters under the reserved .invalid domain, in
+// labels of at most 63 characters so only its length is wrong.
+QString LongInvalidName(int length)
+{
+    const QString tail = QStringLiteral(".invalid");
+    QString name;
+    while (name.size() < length - tail.size()) {
+        if (!name.isEmpty())
+            name += u'.';
+        name += QString(std::min<qsizetype>(63, length - tail.size() - name.size()), u'a');
+    }
+    return name.left(length - tail.size()) + tail;
+}
+
+}  // namespace
 
 class PlatformTest : public QObject {
     Q_OBJECT
@@ -24,9 +62,14 @@ private slots:
     void serialPortModelRaisesItsErrors();
     void socketSendFailsUnlessConnected();
     void socketDeliversWhatThePeerSends();
+    void socketNeverConnectsToABadAddress_data();
+    void socketNeverConnectsToABadAddress();
     void timerTicksUntilDisabled();
     void waitEventsSleepsUntilAnEvent();
     void fileReadsRawBytes();
+    void fileThatIsThereButUnopenableIsAnAccessError_data();
+    void fileThatIsThereButUnopenableIsAnAccessError();
+    void longFileIsNotReadWhole();
     void statusBarReportsTheClickedPanel();
     void progressBarKeepsSinglePrecision();
 };
@@ -101,6 +144,37 @@ void PlatformTest::socketDeliversWhatThePeerSends()
     QCOMPARE(ErrorOf([&] { socket.SendData({0x02}); }), err::SocketBadState);
 }
 
+void PlatformTest::socketNeverConnectsToABadAddress_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::newRow("empty") << QString();
+    // The listener is on IPv4 loopback only, so nothing answers on ::1.
+    QTest::newRow("IPv6 loopback") << QStringLiteral("::1");
+    QTest::newRow("malformed IPv6") << QStringLiteral(":::1");
+    QTest::newRow("10000 characters") << LongInvalidName(10000);
+}
+
+void PlatformTest::socketNeverConnectsToABadAddress()
+{
+    QFETCH(QString, host);
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    QtSocket socket;
+    socket.SetRemoteHost(host);
+    socket.SetRemotePort(server.serverPort());
+    QCOMPARE(ErrorOf([&] { socket.Connect(); }), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(socket.State(), sock::Error, 5000);
+    QCOMPARE(ErrorOf([&] { socket.SendData({0x02}); }), err::SocketBadState);
+    QVERIFY(!server.hasPendingConnections());
+
+    // The failed socket makes way for a good connection, as the next open needs.
+    socket.Close();
+    socket.SetRemoteHost(QStringLiteral("127.0.0.1"));
+    socket.Connect();
+    QTRY_COMPARE_WITH_TIMEOUT(socket.State(), sock::Connected, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 5000);
+}
+
 void PlatformTest::timerTicksUntilDisabled()
 {
     QtTimer timer;
@@ -152,8 +226,76 @@ void PlatformTest::fileReadsRawBytes()
     file->Close();
     file->Close();
 
+    {
+        QFile f(dir.filePath(QStringLiteral("empty.bin")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    auto empty = fs.OpenForRead(dir.filePath(QStringLiteral("empty.bin")));
+    QVERIFY(!empty->ReadByte());
+    QVERIFY(empty->Eof());
+
     QCOMPARE(ErrorOf([&] { fs.OpenForRead(dir.filePath(QStringLiteral("missing.bin"))); }), err::FileNotFound);
     QCOMPARE(fs.InCurrentDir(QStringLiteral("x.bin")), fs.CurrentDir() + fs.Separator() + QStringLiteral("x.bin"));
+}
+
+void PlatformTest::fileThatIsThereButUnopenableIsAnAccessError_data()
+{
+    QTest::addColumn<Unopenable>("kind");
+    QTest::newRow("a folder") << Unopenable::Folder;
+    QTest::newRow("no read permission") << Unopenable::Unreadable;
+    // An open that waited for a writer would hang here for good.
+    QTest::newRow("a FIFO with no writer, never waited on") << Unopenable::Fifo;
+}
+
+void PlatformTest::fileThatIsThereButUnopenableIsAnAccessError()
+{
+    QFETCH(Unopenable, kind);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("image.bin"));
+    switch (kind) {
+    case Unopenable::Folder:
+        QVERIFY(QDir().mkdir(path));
+        break;
+    case Unopenable::Unreadable: {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write("\x02\x03", 2), qint64{2});
+        file.close();
+        QVERIFY(file.setPermissions(QFileDevice::Permissions{}));
+        if (file.open(QIODevice::ReadOnly))
+            QSKIP("permissions do not stop reads here (running as root or with CAP_DAC_OVERRIDE)");
+        break;
+    }
+    case Unopenable::Fifo:
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        break;
+    }
+    QtFileSystem fs;
+    QCOMPARE(ErrorOf([&] { fs.OpenForRead(path); }), err::FileAccess);
+}
+
+void PlatformTest::longFileIsNotReadWhole()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("huge.bin"));
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(qint64{50} << 20));  // sparse: costs no disk
+    }
+    const qint64 before = ResidentKb();
+    QVERIFY(before > 0);
+    QtFileSystem fs;
+    auto file = fs.OpenForRead(path);
+    // As far as an image is read: one byte past the 8192 it may hold.
+    for (int i = 0; i < 8193; ++i)
+        QVERIFY(file->ReadByte().has_value());
+    QVERIFY(!file->Eof());
+    const qint64 growth = ResidentKb() - before;
+    file->Close();
+    QVERIFY2(growth < 16 * 1024, qPrintable(QStringLiteral("resident memory grew by %1 kB").arg(growth)));
 }
 
 void PlatformTest::statusBarReportsTheClickedPanel()

@@ -445,27 +445,38 @@ void RunTest::imageSizes()
 
 void RunTest::imageFileProblemsEndSilentlyBeforeTheLink_data()
 {
-    QTest::addColumn<bool>("present");
-    QTest::newRow("8193 bytes") << true;
-    QTest::newRow("missing") << false;
+    QTest::addColumn<int>("size");  // -1: no such file
+    QTest::addColumn<bool>("refused");
+    QTest::addColumn<err::Number>("error");
+    QTest::addColumn<int>("bytesRead");
+    QTest::newRow("8193 bytes") << 8193 << false << err::SubscriptOutOfRange << 8193;
+    // Read no further than the first byte too many, however long the file.
+    QTest::newRow("1 MB") << (1 << 20) << false << err::SubscriptOutOfRange << 8193;
+    QTest::newRow("missing") << -1 << false << err::FileNotFound << 0;
+    QTest::newRow("there, but cannot be opened") << 8192 << true << err::FileAccess << 0;
 }
 
 void RunTest::imageFileProblemsEndSilentlyBeforeTheLink()
 {
-    QFETCH(bool, present);
-    Rig rig({}, present ? std::optional(Pattern(8193)) : std::nullopt);
+    QFETCH(int, size);
+    QFETCH(bool, refused);
+    QFETCH(err::Number, error);
+    QFETCH(int, bytesRead);
+    Rig rig({}, size >= 0 ? std::optional(Pattern(static_cast<std::size_t>(size))) : std::nullopt);
+    if (refused)
+        rig.files.refused << rig.files.InCurrentDir(run::ImageFileName);
     rig.StatusBar1.SetPanelText(1, QStringLiteral("Comm1:9600,N,8,1"));
     rig.Press();
 
     QCOMPARE(rig.window.text, Started);
     QCOMPARE(rig.run.LastOutcome().verdict, run::Verdict::Error);
-    QCOMPARE(rig.run.LastOutcome().error, present ? err::SubscriptOutOfRange : err::FileNotFound);
+    QCOMPARE(rig.run.LastOutcome().error, error);
     QCOMPARE(rig.window.printDevCheck, 1);
     QVERIFY(rig.tcp.sent.empty());
     QCOMPARE(rig.tcp.closeCalls, 0);
     QCOMPARE(rig.tcp.connectCalls, 0);
     QCOMPARE(rig.files.openFiles, 0);
-    QCOMPARE(rig.files.bytesRead, present ? 8193 : 0);
+    QCOMPARE(rig.files.bytesRead, bytesRead);
     QCOMPARE(rig.StatusBar1.PanelText(1), QStringLiteral("Comm1:9600,N,8,1"));
     QCOMPARE(rig.window.runButton, (std::vector<bool>{false, true}));
 }
@@ -473,18 +484,27 @@ void RunTest::imageFileProblemsEndSilentlyBeforeTheLink()
 void RunTest::badPortTextEndsBeforeConnecting_data()
 {
     QTest::addColumn<QString>("port");
-    for (const char* text : {"abc", "", "70000", "-1", "4001.5", "0", "40 01"})
-        QTest::newRow(qPrintable(QStringLiteral("\"%1\"").arg(QString::fromLatin1(text)))) << QString::fromLatin1(text);
+    QTest::addColumn<err::Number>("error");
+    const std::pair<const char*, err::Number> texts[]{
+        {"abc", err::TypeMismatch},  {"", err::TypeMismatch},       {"70000", err::InvalidPropertyValue},
+        {"-1", err::TypeMismatch},   {"4001.5", err::TypeMismatch}, {"0", err::InvalidPropertyValue},
+        {"40 01", err::TypeMismatch}};
+    for (const auto& [text, error] : texts)
+        QTest::newRow(qPrintable(QStringLiteral("\"%1\"").arg(QString::fromLatin1(text))))
+            << QString::fromLatin1(text) << error;
 }
 
 void RunTest::badPortTextEndsBeforeConnecting()
 {
     QFETCH(QString, port);
+    QFETCH(err::Number, error);
     Rig rig;
     rig.window.port = port;
     rig.Press();
 
     QCOMPARE(rig.window.text, Started);
+    QCOMPARE(rig.run.LastOutcome().verdict, run::Verdict::Error);
+    QCOMPARE(rig.run.LastOutcome().error, error);
     QCOMPARE(rig.tcp.connectCalls, 0);
     QVERIFY(rig.tcp.sent.empty());
     QCOMPARE(rig.window.runButton, (std::vector<bool>{false, true}));
@@ -556,6 +576,8 @@ void RunTest::unreachableDeviceEndsAtTheFirstSend()
     rig.Press();
 
     QCOMPARE(rig.window.text, Started);
+    QCOMPARE(rig.run.LastOutcome().verdict, run::Verdict::Error);
+    QCOMPARE(rig.run.LastOutcome().error, err::SocketBadState);
     QVERIFY(rig.tcp.sent.empty());
     // One Timer1 interval of settling, then the connect wait until Timer4's tick.
     QCOMPARE(rig.clock.Now(), std::int64_t{5000});

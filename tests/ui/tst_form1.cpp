@@ -17,6 +17,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <limits>
+
 using namespace modburn;
 
 namespace {
@@ -65,6 +67,8 @@ private slots:
     void hiddenGroupsNeverShow();
     void tabOrderFollowsTheDesign();
     void runWindowKeepsTextAndSetsControls();
+    void fontOperationErrorLeavesRunEnabled_data();
+    void fontOperationErrorLeavesRunEnabled();
 };
 
 void Form1Test::loadStartsTheLinkTimers()
@@ -303,6 +307,39 @@ void Form1Test::runWindowKeepsTextAndSetsControls()
     QVERIFY(!Find<QCheckBox>(form, "PrintDevCheck")->isChecked());
     form.SetRunButtonEnabled(false);
     QVERIFY(!Find(form, "Run")->isEnabled());
+}
+
+void Form1Test::fontOperationErrorLeavesRunEnabled_data()
+{
+    QTest::addColumn<bool>("download");
+    QTest::addColumn<int>("error");
+    QTest::newRow("download, library file missing") << true << int{err::FileNotFound};
+    QTest::newRow("check, NaN checksum") << false << int{err::Overflow};
+}
+
+void Form1Test::fontOperationErrorLeavesRunEnabled()
+{
+    QFETCH(bool, download);
+    QFETCH(int, error);
+    Form1 form;
+    QVERIFY(ShowAndWait(form));
+    // Both fail before anything is sent, so no device is needed.
+    QTemporaryDir empty;
+    const QString previousDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(empty.path()));
+    const int raised = ErrorOf([&] {
+        if (download)
+            form.DownChar(QStringLiteral("Hzk16s"), 0, 3);
+        else
+            form.CheckChar(std::numeric_limits<double>::quiet_NaN(), 0, 3);
+    });
+    QVERIFY(QDir::setCurrent(previousDir));
+
+    QCOMPARE(raised, error);
+    // The window greys RUN for the operation and must undo it on the error's way out.
+    QVERIFY(Find(form, "Run")->isEnabled());
+    QVERIFY(form.isVisible());
+    QCOMPARE(form.link().TcpWinsock().State(), sock::Closed);
 }
 
 QTEST_MAIN(Form1Test)

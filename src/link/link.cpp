@@ -31,12 +31,6 @@ Link::Link(ISocket& tcpWinsock, ISocket& udpWinsock, ITimer& timer1, ITimer& tim
     Timer4_.SetTickHandler([this] { Timer4Tick(); });
 }
 
-void Link::SetUpSockets()
-{
-    TcpWinsock_.SetProtocol(sock::ProtocolTcp);
-    udpWinsock_.SetProtocol(sock::ProtocolUdp);
-}
-
 void Link::StartTimers()
 {
     Timer1_.SetInterval(Timer1StartMs);
@@ -52,7 +46,6 @@ void Link::Open(const QString& ipAddrText, const QString& portText)
     everConnected_ = false;
     closedTold_ = false;
     bytesSent_ = 0;
-    TcpWinsock_.SetProtocol(sock::ProtocolTcp);
     TcpWinsock_.SetLocalPort(0);
     TcpWinsock_.SetRemoteHost(TrimBlanks(ipAddrText));
     TcpWinsock_.SetRemotePort(ParsePort(TrimBlanks(portText)));
@@ -228,7 +221,6 @@ void Link::Timer4Tick()
 void LoadLink(Link& link, RunControl& control)
 {
     control.SetRunEnable(true);
-    link.SetUpSockets();
     link.StartTimers();
 }
 

@@ -49,8 +49,6 @@ public:
     Link(const Link&) = delete;
     Link& operator=(const Link&) = delete;
 
-    // Socket set-up at window load: TCP for one socket, UDP for the other.
-    void SetUpSockets();
     // Both timers run from the moment the window exists: Timer1 ticks once
     // after its first second, Timer4 every five seconds for good.
     void StartTimers();
@@ -159,8 +157,8 @@ private:
     std::function<void()> onClosed_;
 };
 
-// What a window does to its link when it loads: runs allowed, sockets set
-// up, both timers running.
+// What a window does to its link when it loads: runs allowed, both timers
+// running.
 void LoadLink(Link& link, RunControl& control);
 
 }  // namespace modburn

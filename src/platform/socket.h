@@ -12,9 +12,6 @@
 namespace modburn {
 
 namespace sock {
-inline constexpr int ProtocolTcp = 0;
-inline constexpr int ProtocolUdp = 1;
-
 // Values of State().
 inline constexpr int Closed = 0;
 inline constexpr int Open = 1;
@@ -29,14 +26,13 @@ inline constexpr int Error = 9;
 }  // namespace sock
 
 // A socket control: configure, connect, send byte arrays, fetch what arrived.
+// Whether it speaks TCP or UDP is settled when it is made.
 class ISocket {
 public:
     using DataArrivalHandler = std::function<void(std::int32_t bytesTotal)>;
 
     virtual ~ISocket() = default;
 
-    virtual int Protocol() const = 0;
-    virtual void SetProtocol(int protocol) = 0;
     virtual int LocalPort() const = 0;
     virtual void SetLocalPort(int port) = 0;
     virtual QString RemoteHost() const = 0;

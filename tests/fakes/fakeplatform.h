@@ -70,8 +70,6 @@ public:
     explicit FakeSocket(VirtualClock& clock) : clock_(clock) {}
     ~FakeSocket() override;
 
-    int Protocol() const override { return protocol_; }
-    void SetProtocol(int protocol) override { protocol_ = protocol; }
     int LocalPort() const override { return localPort_; }
     void SetLocalPort(int port) override { localPort_ = port; }
     QString RemoteHost() const override { return remoteHost_; }
@@ -105,7 +103,6 @@ public:
 
 private:
     VirtualClock& clock_;
-    int protocol_ = sock::ProtocolTcp;
     int localPort_ = 0;
     QString remoteHost_;
     int remotePort_ = 0;

@@ -51,7 +51,7 @@ void PlatformTest::serialPortModelRaisesItsErrors()
 
 void PlatformTest::socketSendFailsUnlessConnected()
 {
-    QtSocket socket;
+    QtSocket socket(QtSocket::Protocol::Tcp);
     QCOMPARE(socket.State(), sock::Closed);
     QCOMPARE(ErrorOf([&] { socket.SendData({0x02}); }), err::SocketBadState);
     socket.Close();  // closing a closed socket does nothing
@@ -74,7 +74,7 @@ void PlatformTest::socketDeliversWhatThePeerSends()
 {
     QTcpServer server;
     QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-    QtSocket socket;
+    QtSocket socket(QtSocket::Protocol::Tcp);
     std::vector<std::uint8_t> received;
     socket.SetDataArrivalHandler([&](std::int32_t) {
         const auto bytes = socket.GetData();

@@ -9,18 +9,11 @@
 
 namespace modburn {
 
-QtSocket::QtSocket(QObject* parent) : QObject(parent) {}
+QtSocket::QtSocket(Protocol protocol, QObject* parent) : QObject(parent), protocol_(protocol) {}
 
 QtSocket::~QtSocket()
 {
     Close();
-}
-
-void QtSocket::SetProtocol(int protocol)
-{
-    if (protocol != sock::ProtocolTcp && protocol != sock::ProtocolUdp)
-        throw RuntimeError(err::InvalidPropertyValue, "Invalid property value");
-    protocol_ = protocol;
 }
 
 int QtSocket::State() const
@@ -69,12 +62,12 @@ void QtSocket::Connect()
     if (socket_ && socket_->state() != QAbstractSocket::UnconnectedState)
         throw RuntimeError(err::SocketInvalidOperation, "Invalid operation at current state");
     Close();
-    if (protocol_ == sock::ProtocolUdp)
+    if (protocol_ == Protocol::Udp)
         socket_ = std::make_unique<QUdpSocket>();
     else
         socket_ = std::make_unique<QTcpSocket>();
     connect(socket_.get(), &QAbstractSocket::readyRead, this, &QtSocket::OnReadyRead);
-    if (protocol_ == sock::ProtocolTcp) {
+    if (protocol_ == Protocol::Tcp) {
         // Frames are small and answered one at a time: never hold one back.
         connect(socket_.get(), &QAbstractSocket::connected, this,
                 [this] { socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1); });

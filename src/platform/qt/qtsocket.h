@@ -12,17 +12,17 @@
 
 namespace modburn {
 
-// The socket control on QTcpSocket (or QUdpSocket for the UDP protocol). A new
-// Qt socket is made for every connect, so a close never has to wait for the
-// old connection to wind down.
+// The socket control on QTcpSocket, or on QUdpSocket for a UDP one. A new Qt
+// socket is made for every connect, so a close never has to wait for the old
+// connection to wind down.
 class QtSocket : public QObject, public ISocket {
     Q_OBJECT
 public:
-    explicit QtSocket(QObject* parent = nullptr);
+    enum class Protocol { Tcp, Udp };
+
+    explicit QtSocket(Protocol protocol, QObject* parent = nullptr);
     ~QtSocket() override;
 
-    int Protocol() const override { return protocol_; }
-    void SetProtocol(int protocol) override;
     int LocalPort() const override { return localPort_; }
     void SetLocalPort(int port) override { localPort_ = port; }
     QString RemoteHost() const override { return remoteHost_; }
@@ -47,7 +47,7 @@ public:
 private:
     void OnReadyRead();
 
-    int protocol_ = sock::ProtocolTcp;
+    const Protocol protocol_;
     int localPort_ = 0;
     QString remoteHost_;
     int remotePort_ = 0;

@@ -46,10 +46,9 @@ void Link::Open(const QString& ipAddrText, const QString& portText)
     everConnected_ = false;
     closedTold_ = false;
     bytesSent_ = 0;
-    TcpWinsock_.SetLocalPort(0);
-    TcpWinsock_.SetRemoteHost(TrimBlanks(ipAddrText));
-    TcpWinsock_.SetRemotePort(ParsePort(TrimBlanks(portText)));
-    TcpWinsock_.Connect();
+    const QString host = TrimBlanks(ipAddrText);
+    const int port = ParsePort(TrimBlanks(portText));  // a bad port text raises before any connect
+    TcpWinsock_.Connect(host, port);
 
     // Settling wait: until the next Timer1 tick, whatever interval it holds.
     Timer1_.SetEnabled(true);
@@ -59,7 +58,7 @@ void Link::Open(const QString& ipAddrText, const QString& portText)
     // Connect wait: connected, or the next Timer4 tick, whichever is first.
     ConnOverTimeFlag_ = FlagFalse;
     Timer4_.SetEnabled(true);
-    WaitUntil([this] { return TcpWinsock_.State() == sock::Connected || ConnOverTimeFlag_ != FlagFalse; });
+    WaitUntil([this] { return TcpWinsock_.Connected() || ConnOverTimeFlag_ != FlagFalse; });
 }
 
 Reply Link::Exchange(const FrameBuilder& build, frame::ReplyRule reply, ISerialPort* clearFirst, Send send)

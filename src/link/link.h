@@ -121,7 +121,7 @@ private:
     // Waits for the replies still owed to the frame, on the running Timer1
     // and then one more time-out; after it the frame is owed nothing more.
     void WaitForOwed(std::int16_t OverTimeX);
-    bool LinkClosed() const { return TcpWinsock_.State() != sock::Connected; }
+    bool LinkClosed() const { return !TcpWinsock_.Connected(); }
     // Notes a link seen connected, and tells of one seen closed after that
     // while a wait is not over.
     void WatchConnection(bool waitOver);

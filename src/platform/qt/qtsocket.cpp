@@ -1,4 +1,4 @@
-// The socket control on QTcpSocket and QUdpSocket: byte-wise sends, data arrival, states.
+// The socket control on QTcpSocket and QUdpSocket: byte-wise sends, data arrival.
 
 #include "platform/qt/qtsocket.h"
 
@@ -16,29 +16,9 @@ QtSocket::~QtSocket()
     Close();
 }
 
-int QtSocket::State() const
+bool QtSocket::Connected() const
 {
-    if (!socket_)
-        return sock::Closed;
-    switch (socket_->state()) {
-    case QAbstractSocket::UnconnectedState:
-        if (socket_->error() == QAbstractSocket::RemoteHostClosedError)
-            return sock::Closing;  // the peer hung up; only a close of ours ends it
-        return socket_->error() == QAbstractSocket::UnknownSocketError ? sock::Closed : sock::Error;
-    case QAbstractSocket::HostLookupState:
-        return sock::ResolvingHost;
-    case QAbstractSocket::ConnectingState:
-        return sock::Connecting;
-    case QAbstractSocket::ConnectedState:
-        return sock::Connected;
-    case QAbstractSocket::BoundState:
-        return sock::Open;
-    case QAbstractSocket::ListeningState:
-        return sock::Listening;
-    case QAbstractSocket::ClosingState:
-        return sock::Closing;
-    }
-    return sock::Error;
+    return socket_ && socket_->state() == QAbstractSocket::ConnectedState;
 }
 
 void QtSocket::Close()
@@ -57,7 +37,7 @@ void QtSocket::Close()
     socket_.reset();
 }
 
-void QtSocket::Connect()
+void QtSocket::Connect(const QString& host, int port)
 {
     if (socket_ && socket_->state() != QAbstractSocket::UnconnectedState)
         throw RuntimeError(err::SocketInvalidOperation, "Invalid operation at current state");
@@ -72,9 +52,7 @@ void QtSocket::Connect()
         connect(socket_.get(), &QAbstractSocket::connected, this,
                 [this] { socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1); });
     }
-    if (localPort_ != 0)
-        socket_->bind(QHostAddress::Any, static_cast<quint16>(localPort_));
-    socket_->connectToHost(remoteHost_, static_cast<quint16>(remotePort_));
+    socket_->connectToHost(host, static_cast<quint16>(port));
 }
 
 void QtSocket::SendData(const std::array<std::uint8_t, 1>& data)

@@ -23,16 +23,9 @@ public:
     explicit QtSocket(Protocol protocol, QObject* parent = nullptr);
     ~QtSocket() override;
 
-    int LocalPort() const override { return localPort_; }
-    void SetLocalPort(int port) override { localPort_ = port; }
-    QString RemoteHost() const override { return remoteHost_; }
-    void SetRemoteHost(const QString& host) override { remoteHost_ = host; }
-    int RemotePort() const override { return remotePort_; }
-    void SetRemotePort(int port) override { remotePort_ = port; }
-    int State() const override;
-
     void Close() override;
-    void Connect() override;
+    void Connect(const QString& host, int port) override;
+    bool Connected() const override;
     void SendData(const std::array<std::uint8_t, 1>& data) override;
     std::vector<std::uint8_t> GetData() override;
     void SetDataArrivalHandler(DataArrivalHandler handler) override { onData_ = std::move(handler); }
@@ -48,9 +41,6 @@ private:
     void OnReadyRead();
 
     const Protocol protocol_;
-    int localPort_ = 0;
-    QString remoteHost_;
-    int remotePort_ = 0;
     std::unique_ptr<QAbstractSocket> socket_;
     QByteArray pending_;  // sent bytes the Qt socket has not been given yet
     bool sendOnYield_ = false;

@@ -33,7 +33,7 @@ int main(int argc, char* argv[])
     LoadLink(device.link, device.control);
     Link& link = device.link;
     link.Open(QStringLiteral("127.0.0.1"), port);
-    if (device.tcp.State() != sock::Connected) {
+    if (!device.tcp.Connected()) {
         std::fprintf(stderr, "no connection to the simulator\n");
         return 1;
     }

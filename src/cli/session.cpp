@@ -54,7 +54,7 @@ struct Session::State : run::IRunObserver, fontlib::IFontObserver {
     {
         startedAt = parts.nowMs();
         sink(Make(EventKind::Start, what));
-        // What the window does when it loads: runs allowed, sockets set up, timers on.
+        // What the window does when it loads: runs allowed, timers on.
         LoadLink(parts.link, parts.control);
     }
     // The window's status bar starts empty here, so the words are the panel.

@@ -31,12 +31,6 @@ Link::Link(ISocket& tcpWinsock, ISocket& udpWinsock, ITimer& timer1, ITimer& tim
     Timer4_.SetTickHandler([this] { Timer4Tick(); });
 }
 
-void Link::SetUpSockets()
-{
-    TcpWinsock_.SetProtocol(sock::ProtocolTcp);
-    udpWinsock_.SetProtocol(sock::ProtocolUdp);
-}
-
 void Link::StartTimers()
 {
     Timer1_.SetInterval(Timer1StartMs);
@@ -52,11 +46,9 @@ void Link::Open(const QString& ipAddrText, const QString& portText)
     everConnected_ = false;
     closedTold_ = false;
     bytesSent_ = 0;
-    TcpWinsock_.SetProtocol(sock::ProtocolTcp);
-    TcpWinsock_.SetLocalPort(0);
-    TcpWinsock_.SetRemoteHost(TrimBlanks(ipAddrText));
-    TcpWinsock_.SetRemotePort(ParsePort(TrimBlanks(portText)));
-    TcpWinsock_.Connect();
+    const QString host = TrimBlanks(ipAddrText);
+    const int port = ParsePort(TrimBlanks(portText));  // a bad port text raises before any connect
+    TcpWinsock_.Connect(host, port);
 
     // Settling wait: until the next Timer1 tick, whatever interval it holds.
     Timer1_.SetEnabled(true);
@@ -66,7 +58,7 @@ void Link::Open(const QString& ipAddrText, const QString& portText)
     // Connect wait: connected, or the next Timer4 tick, whichever is first.
     ConnOverTimeFlag_ = FlagFalse;
     Timer4_.SetEnabled(true);
-    WaitUntil([this] { return TcpWinsock_.State() == sock::Connected || ConnOverTimeFlag_ != FlagFalse; });
+    WaitUntil([this] { return TcpWinsock_.Connected() || ConnOverTimeFlag_ != FlagFalse; });
 }
 
 Reply Link::Exchange(const FrameBuilder& build, frame::ReplyRule reply, ISerialPort* clearFirst, Send send)
@@ -228,7 +220,6 @@ void Link::Timer4Tick()
 void LoadLink(Link& link, RunControl& control)
 {
     control.SetRunEnable(true);
-    link.SetUpSockets();
     link.StartTimers();
 }
 

@@ -49,8 +49,6 @@ public:
     Link(const Link&) = delete;
     Link& operator=(const Link&) = delete;
 
-    // Socket set-up at window load: TCP for one socket, UDP for the other.
-    void SetUpSockets();
     // Both timers run from the moment the window exists: Timer1 ticks once
     // after its first second, Timer4 every five seconds for good.
     void StartTimers();
@@ -123,7 +121,7 @@ private:
     // Waits for the replies still owed to the frame, on the running Timer1
     // and then one more time-out; after it the frame is owed nothing more.
     void WaitForOwed(std::int16_t OverTimeX);
-    bool LinkClosed() const { return TcpWinsock_.State() != sock::Connected; }
+    bool LinkClosed() const { return !TcpWinsock_.Connected(); }
     // Notes a link seen connected, and tells of one seen closed after that
     // while a wait is not over.
     void WatchConnection(bool waitOver);
@@ -159,8 +157,8 @@ private:
     std::function<void()> onClosed_;
 };
 
-// What a window does to its link when it loads: runs allowed, sockets set
-// up, both timers running.
+// What a window does to its link when it loads: runs allowed, both timers
+// running.
 void LoadLink(Link& link, RunControl& control);
 
 }  // namespace modburn

@@ -21,8 +21,7 @@ public:
     {
     }
 
-    // The link's part of the load defaults: runs allowed, sockets set up,
-    // both timers running.
+    // The link's part of the load defaults: runs allowed, both timers running.
     void Load();
     // Exit: runs are stopped and the serial port closed; the caller then
     // closes the window, which ends in Unload.

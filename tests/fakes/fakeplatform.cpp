@@ -84,24 +84,26 @@ FakeSocket::~FakeSocket()
 void FakeSocket::Close()
 {
     ++closeCalls;
-    state_ = sock::Closed;
+    state_ = State::Closed;
     ++connection_;
     inbound_.clear();
 }
 
-void FakeSocket::Connect()
+void FakeSocket::Connect(const QString& host, int port)
 {
-    if (state_ != sock::Closed && state_ != sock::Error)
+    if (state_ != State::Closed)
         throw RuntimeError(err::SocketInvalidOperation, "Invalid operation at current state");
     ++connectCalls;
+    connectHost = host;
+    connectPort = port;
     connectTimes.push_back(clock_.Now());
-    state_ = sock::Connecting;
+    state_ = State::Connecting;
     if (!acceptConnect)
         return;
     const unsigned connection = connection_;
     scheduled_.push_back(clock_.After(connectDelayMs, [this, connection] {
-        if (connection == connection_ && state_ == sock::Connecting) {
-            state_ = sock::Connected;
+        if (connection == connection_ && state_ == State::Connecting) {
+            state_ = State::Connected;
             if (onConnected)
                 onConnected();
         }
@@ -110,7 +112,7 @@ void FakeSocket::Connect()
 
 void FakeSocket::SendData(const std::array<std::uint8_t, 1>& data)
 {
-    if (state_ != sock::Connected)
+    if (state_ != State::Connected)
         throw RuntimeError(err::SocketBadState,
                            "Wrong protocol or connection state for the requested transaction or request");
     ++sendCalls;
@@ -130,7 +132,7 @@ void FakeSocket::Deliver(std::vector<std::uint8_t> bytes, std::int64_t delayMs)
 {
     const unsigned connection = connection_;
     scheduled_.push_back(clock_.After(delayMs, [this, connection, bytes = std::move(bytes)] {
-        if (connection != connection_ || state_ != sock::Connected)
+        if (connection != connection_ || state_ != State::Connected)
             return;
         inbound_.insert(inbound_.end(), bytes.begin(), bytes.end());
         if (onData_)
@@ -142,8 +144,8 @@ void FakeSocket::HangUp(std::int64_t delayMs)
 {
     const unsigned connection = connection_;
     scheduled_.push_back(clock_.After(delayMs, [this, connection] {
-        if (connection == connection_ && state_ == sock::Connected)
-            state_ = sock::Closing;
+        if (connection == connection_ && state_ == State::Connected)
+            state_ = State::HungUp;
     }));
 }
 

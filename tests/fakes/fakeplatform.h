@@ -70,18 +70,11 @@ public:
     explicit FakeSocket(VirtualClock& clock) : clock_(clock) {}
     ~FakeSocket() override;
 
-    int Protocol() const override { return protocol_; }
-    void SetProtocol(int protocol) override { protocol_ = protocol; }
-    int LocalPort() const override { return localPort_; }
-    void SetLocalPort(int port) override { localPort_ = port; }
-    QString RemoteHost() const override { return remoteHost_; }
-    void SetRemoteHost(const QString& host) override { remoteHost_ = host; }
-    int RemotePort() const override { return remotePort_; }
-    void SetRemotePort(int port) override { remotePort_ = port; }
-    int State() const override { return state_; }
+    enum class State { Closed, Connecting, Connected, HungUp };
 
     void Close() override;
-    void Connect() override;
+    void Connect(const QString& host, int port) override;
+    bool Connected() const override { return state_ == State::Connected; }
     void SendData(const std::array<std::uint8_t, 1>& data) override;
     std::vector<std::uint8_t> GetData() override;
     void SetDataArrivalHandler(DataArrivalHandler handler) override { onData_ = std::move(handler); }
@@ -91,6 +84,8 @@ public:
     // The peer hangs up `delayMs` from now.
     void HangUp(std::int64_t delayMs = 0);
 
+    State Status() const { return state_; }
+
     // How the peer takes a connect: accept after a delay, or never answer.
     bool acceptConnect = true;
     std::int64_t connectDelayMs = 1;
@@ -99,17 +94,15 @@ public:
     int sendCalls = 0;
     int closeCalls = 0;
     int connectCalls = 0;
+    QString connectHost;  // where the last connect went
+    int connectPort = 0;
     std::vector<std::int64_t> connectTimes;
     std::function<void(std::uint8_t)> onByteSent;
     std::function<void()> onConnected;  // the peer accepted a connection
 
 private:
     VirtualClock& clock_;
-    int protocol_ = sock::ProtocolTcp;
-    int localPort_ = 0;
-    QString remoteHost_;
-    int remotePort_ = 0;
-    int state_ = sock::Closed;
+    State state_ = State::Closed;
     unsigned connection_ = 0;  // deliveries belong to the connection they were made on
     std::vector<std::uint8_t> inbound_;
     std::vector<VirtualClock::EventId> scheduled_;

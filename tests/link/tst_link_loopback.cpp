@@ -45,7 +45,7 @@ void LinkLoopbackTest::exchangesEveryFrameWithTheSimulator()
     const QtSocket& tcp = device.tcp;
 
     link.Open(QStringLiteral(" 127.0.0.1 "), QString::number(devsim_.Port()));
-    QCOMPARE(tcp.State(), sock::Connected);
+    QVERIFY(tcp.Connected());
 
     for (char command : {frame::CmdBurnEnable, frame::CmdSearch, frame::CmdBurnEnable, frame::CmdErase}) {
         QCOMPARE(link.Exchange([&](frame::SendBuffer& SendBuf,

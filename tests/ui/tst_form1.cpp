@@ -79,9 +79,7 @@ void Form1Test::loadStartsTheLinkTimers()
     QCOMPARE(form.link().Timer1().Interval(), 1000);
     QVERIFY(form.link().Timer4().Enabled());
     QCOMPARE(form.link().Timer4().Interval(), 5000);
-    QCOMPARE(form.link().TcpWinsock().Protocol(), sock::ProtocolTcp);
-    QCOMPARE(form.link().udpWinsock().Protocol(), sock::ProtocolUdp);
-    QCOMPARE(form.link().TcpWinsock().State(), sock::Closed);
+    QVERIFY(!form.link().TcpWinsock().Connected());
 }
 
 void Form1Test::closingTheWindowEndsARunningWait()

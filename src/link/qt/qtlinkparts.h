@@ -28,8 +28,9 @@ private:
 };
 
 struct QtLinkParts {
-    QtSocket tcp;
-    QtSocket udp;
+    QtSocket tcp{QtSocket::Protocol::Tcp};
+    // Never connected; the link discards whatever arrives on it.
+    QtSocket udp{QtSocket::Protocol::Udp};
     QtTimer timer1;
     QtTimer timer4;
     SendingEventQueue events{tcp};

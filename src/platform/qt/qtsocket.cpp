@@ -1,4 +1,4 @@
-// The socket control on QTcpSocket and QUdpSocket: byte-wise sends, data arrival, states.
+// The socket control on QTcpSocket and QUdpSocket: byte-wise sends, data arrival.
 
 #include "platform/qt/qtsocket.h"
 
@@ -9,43 +9,16 @@
 
 namespace modburn {
 
-QtSocket::QtSocket(QObject* parent) : QObject(parent) {}
+QtSocket::QtSocket(Protocol protocol, QObject* parent) : QObject(parent), protocol_(protocol) {}
 
 QtSocket::~QtSocket()
 {
     Close();
 }
 
-void QtSocket::SetProtocol(int protocol)
+bool QtSocket::Connected() const
 {
-    if (protocol != sock::ProtocolTcp && protocol != sock::ProtocolUdp)
-        throw RuntimeError(err::InvalidPropertyValue, "Invalid property value");
-    protocol_ = protocol;
-}
-
-int QtSocket::State() const
-{
-    if (!socket_)
-        return sock::Closed;
-    switch (socket_->state()) {
-    case QAbstractSocket::UnconnectedState:
-        if (socket_->error() == QAbstractSocket::RemoteHostClosedError)
-            return sock::Closing;  // the peer hung up; only a close of ours ends it
-        return socket_->error() == QAbstractSocket::UnknownSocketError ? sock::Closed : sock::Error;
-    case QAbstractSocket::HostLookupState:
-        return sock::ResolvingHost;
-    case QAbstractSocket::ConnectingState:
-        return sock::Connecting;
-    case QAbstractSocket::ConnectedState:
-        return sock::Connected;
-    case QAbstractSocket::BoundState:
-        return sock::Open;
-    case QAbstractSocket::ListeningState:
-        return sock::Listening;
-    case QAbstractSocket::ClosingState:
-        return sock::Closing;
-    }
-    return sock::Error;
+    return socket_ && socket_->state() == QAbstractSocket::ConnectedState;
 }
 
 void QtSocket::Close()
@@ -64,24 +37,22 @@ void QtSocket::Close()
     socket_.reset();
 }
 
-void QtSocket::Connect()
+void QtSocket::Connect(const QString& host, int port)
 {
     if (socket_ && socket_->state() != QAbstractSocket::UnconnectedState)
         throw RuntimeError(err::SocketInvalidOperation, "Invalid operation at current state");
     Close();
-    if (protocol_ == sock::ProtocolUdp)
+    if (protocol_ == Protocol::Udp)
         socket_ = std::make_unique<QUdpSocket>();
     else
         socket_ = std::make_unique<QTcpSocket>();
     connect(socket_.get(), &QAbstractSocket::readyRead, this, &QtSocket::OnReadyRead);
-    if (protocol_ == sock::ProtocolTcp) {
+    if (protocol_ == Protocol::Tcp) {
         // Frames are small and answered one at a time: never hold one back.
         connect(socket_.get(), &QAbstractSocket::connected, this,
                 [this] { socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1); });
     }
-    if (localPort_ != 0)
-        socket_->bind(QHostAddress::Any, static_cast<quint16>(localPort_));
-    socket_->connectToHost(remoteHost_, static_cast<quint16>(remotePort_));
+    socket_->connectToHost(host, static_cast<quint16>(port));
 }
 
 void QtSocket::SendData(const std::array<std::uint8_t, 1>& data)

@@ -337,7 +337,7 @@ void Form1Test::fontOperationErrorLeavesRunEnabled()
     // The window greys RUN for the operation and must undo it on the error's way out.
     QVERIFY(Find(form, "Run")->isEnabled());
     QVERIFY(form.isVisible());
-    QCOMPARE(form.link().TcpWinsock().State(), sock::Closed);
+    QVERIFY(!form.link().TcpWinsock().Connected());
 }
 
 QTEST_MAIN(Form1Test)

@@ -145,29 +145,15 @@ int FontOperation(const CommandLine& line, const Target& target, Interrupts& int
     QtLinkParts device;
     QElapsedTimer clock;
     clock.start();
-    std::optional<int> lastPage;
-    // A stop that came from a signal is said as such, with how far it got.
-    const auto relabel = [&](Event& event) {
-        if (event.kind != EventKind::End || !interrupts.signalled || event.verdict != Verdict::Stopped)
-            return;
-        event.verdict = Verdict::Interrupted;
-        event.message = lastPage ? QStringLiteral("last page: %1").arg(*lastPage) : QStringLiteral("before any page");
-    };
-    const auto sink = [&](Event event) {
-        if (event.kind == EventKind::Progress)
-            lastPage = event.page;
-        relabel(event);
-        output.reporter.OnEvent(event);
-    };
+    const auto sink = [&output](const Event& event) { output.reporter.OnEvent(event); };
     Session session({device.link, device.control, files, [&clock] { return clock.elapsed(); }}, target, sink);
     // The operation runs here, on the main thread; signals and redraws come
     // in through the link's own yields.
-    const auto stopping = interrupts.StopWith([&session] { session.Stop(); });
+    const auto stopping = interrupts.StopWith([&session] { session.Stop(Verdict::Interrupted); });
 
     output.reporter.Begin({target.label});
     Event end = line.command == Command::FontDownload ? session.Download(line.fontName, line.firstPage, line.lastPage)
                                                       : session.Check(line.checksum, line.firstPage, line.lastPage);
-    relabel(end);
     Event summary = end;
     summary.kind = EventKind::Summary;
     summary.elapsedMs = clock.elapsed();

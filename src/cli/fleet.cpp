@@ -34,15 +34,15 @@ DeviceThread::DeviceThread(Target target, QString imagePath, std::function<void(
 {
 }
 
-void DeviceThread::RequestStop()
+void DeviceThread::RequestStop(Verdict reason)
 {
     QMutexLocker lock(&mutex_);
-    stopAsked_ = true;
+    stopAsked_ = reason;
     if (context_) {
         // Runs on the device thread, inside one of the run's yields.
         Session* session = session_;
         QMetaObject::invokeMethod(
-            context_, [session] { session->Stop(); }, Qt::QueuedConnection);
+            context_, [session, reason] { session->Stop(reason); }, Qt::QueuedConnection);
     }
 }
 
@@ -61,7 +61,7 @@ void DeviceThread::run()
             context_ = &context;
             session_ = &session;
             if (stopAsked_)
-                session.Stop();
+                session.Stop(*stopAsked_);
         }
         session.Program(imagePath_);
         // A stop queued from now on finds no context; one already queued dies with it.
@@ -96,7 +96,7 @@ Fleet::~Fleet()
 {
     for (Device& device : devices_) {
         if (device.thread) {
-            device.thread->RequestStop();
+            device.thread->RequestStop(Verdict::Stopped);
             device.thread->wait();
         }
     }
@@ -147,7 +147,7 @@ void Fleet::StopRemaining(Verdict reason)
         if (device.ended || device.stopReason != Verdict::None)
             continue;
         device.stopReason = reason;
-        device.thread->RequestStop();
+        device.thread->RequestStop(reason);
     }
 }
 
@@ -179,17 +179,10 @@ void Fleet::OnEvent(std::size_t index, Event event)
     Device* device = &devices_[index];
     if (device->ended)
         return;
-    if (event.kind == EventKind::Status)
-        device->lastPhase = event.phase;
     if (event.kind == EventKind::End) {
-        // A run stopped from here ends as stopped; say why it was stopped.
-        if (event.verdict == Verdict::Stopped && device->stopReason != Verdict::None) {
-            event.verdict = device->stopReason;
-            const QString step = PhaseName(device->lastPhase);
-            event.message = device->stopReason == Verdict::GaveUp
-                                ? QStringLiteral("not done within %1 s; last step: %2").arg(*giveUpAfterS_).arg(step)
-                                : QStringLiteral("last step: %1").arg(step);
-        }
+        // The session says how far it got; the time it was given is known here.
+        if (event.verdict == Verdict::GaveUp)
+            event.message = QStringLiteral("not done within %1 s; %2").arg(*giveUpAfterS_).arg(event.message);
         device->ended = true;
         device->end = event;
         ++ended_;

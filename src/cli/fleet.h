@@ -32,7 +32,7 @@ public:
     DeviceThread(Target target, QString imagePath, std::function<void(const Event&)> deliver);
 
     // From any thread: ends the run at its next yield, or keeps it from starting.
-    void RequestStop();
+    void RequestStop(Verdict reason);
 
 protected:
     void run() override;
@@ -45,7 +45,7 @@ private:
     QMutex mutex_;
     QObject* context_ = nullptr;  // lives on the device thread while the run is on
     Session* session_ = nullptr;
-    bool stopAsked_ = false;
+    std::optional<Verdict> stopAsked_;
 };
 
 // Every device's thread, their events on the main thread, the give-up time
@@ -73,7 +73,6 @@ private:
         Target target;
         std::unique_ptr<DeviceThread> thread;
         Verdict stopReason = Verdict::None;
-        std::optional<run::Step> lastPhase;
         bool ended = false;
         Event end;
     };

@@ -70,6 +70,8 @@ struct Session::State : run::IRunObserver, fontlib::IFontObserver {
     void OnEnd(const run::Outcome& outcome) override;
     void OnFontStep(const fontlib::FontEvent& event) override;
     Event Finish(const run::Outcome& outcome);
+    // A stop asked for with a reason: the end names it and how far the work got.
+    void SayWhyStopped(Event& end) const;
     // Starts a font operation on pages first..last, `what` saying which, and
     // ends it with `yes` or `no` as it answers.
     Event PerformFont(const QString& what, int firstPage, int lastPage, const std::function<bool(State&)>& operation,
@@ -89,7 +91,22 @@ struct Session::State : run::IRunObserver, fontlib::IFontObserver {
     int first = 0;
     std::optional<fontlib::FontStep> fontFailure;
     bool stopped = false;
+    Verdict stopReason = Verdict::Stopped;
+    bool fontOperation = false;
+    std::optional<run::Step> lastPhase;  // of the last status line
+    std::optional<int> lastPage;         // of the last progress
 };
+
+void Session::State::SayWhyStopped(Event& end) const
+{
+    if (end.verdict != Verdict::Stopped || stopReason == Verdict::Stopped)
+        return;
+    end.verdict = stopReason;
+    if (!fontOperation)
+        end.message = QStringLiteral("last step: %1").arg(PhaseName(lastPhase));
+    else
+        end.message = lastPage ? QStringLiteral("last page: %1").arg(*lastPage) : QStringLiteral("before any page");
+}
 
 void Session::State::OnStep(const run::RunEvent& event)
 {
@@ -98,6 +115,7 @@ void Session::State::OnStep(const run::RunEvent& event)
         Event progress = Make(EventKind::Progress);
         progress.page = event.page;
         progress.percent = event.page * 100 / frame::ModulePages;
+        lastPage = event.page;
         sink(progress);
         return;
     }
@@ -115,6 +133,7 @@ void Session::State::OnStep(const run::RunEvent& event)
     text = *designed;
     Event status = Make(EventKind::Status, text);
     status.phase = event.step;
+    lastPhase = event.step;
     const bool paged = event.step == run::Step::PageAccepted || event.step == run::Step::PageRefused ||
                        event.step == run::Step::PageSentAgain || event.step == run::Step::LocksMissing;
     if (paged) {
@@ -169,6 +188,7 @@ Event Session::State::Finish(const run::Outcome& outcome)
     if (!panel.isEmpty())
         words << QStringLiteral("status bar: ") + panel.trimmed();
     end.message = words.join(QStringLiteral("; "));
+    SayWhyStopped(end);
     return end;
 }
 
@@ -179,6 +199,7 @@ void Session::State::OnFontStep(const fontlib::FontEvent& event)
         Event progress = Make(EventKind::Progress);
         progress.page = first + event.index;
         progress.percent = Percent(event.index, event.pagesAfterFirst);
+        lastPage = progress.page;
         sink(progress);
         break;
     }
@@ -204,6 +225,7 @@ Event Session::State::PerformFont(const QString& what, int firstPage, int lastPa
                                   const std::function<bool(State&)>& operation, Verdict yes, Verdict no)
 {
     first = firstPage;
+    fontOperation = true;
     Begin(QStringLiteral("%1 pages %2..%3 at %4 port %5")
               .arg(what)
               .arg(firstPage)
@@ -232,6 +254,7 @@ Event Session::State::PerformFont(const QString& what, int firstPage, int lastPa
         end.verdict = error.Number() == err::WindowClosed ? Verdict::Stopped : Verdict::Error;
         end.message = DescribeError(error.Number(), parts.link.EverConnected(), parts.link.BytesSent(), target);
     }
+    SayWhyStopped(end);
     sink(end);
     return end;
 }
@@ -269,8 +292,9 @@ Event Session::Check(std::int32_t checksum, std::int16_t first, std::int16_t las
         [&](State& s) { return s.font.CheckChar(sum, first, last, s); }, Verdict::Match, Verdict::Mismatch);
 }
 
-void Session::Stop()
+void Session::Stop(Verdict reason)
 {
+    s_->stopReason = reason;
     // What closing the window does: every wait unwinds.
     s_->stopped = true;
     s_->parts.control.Shutdown();

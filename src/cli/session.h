@@ -47,8 +47,10 @@ public:
     Event Check(std::int32_t checksum, std::int16_t first, std::int16_t last);
 
     // Ends the work at its next yield (or keeps it from starting), as closing
-    // the window does. Call it on the session's thread.
-    void Stop();
+    // the window does. The End event then says `reason` (Interrupted, GaveUp)
+    // and how far the work got; a plain Stopped says "stopped". Call it on
+    // the session's thread.
+    void Stop(Verdict reason = Verdict::Stopped);
 
 private:
     struct State;

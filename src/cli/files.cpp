@@ -2,6 +2,8 @@
 
 #include "cli/files.h"
 
+#include "platform/qt/qtfile.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -14,12 +16,13 @@ std::optional<QString> CheckReadableFile(const QString& path, qint64 maxBytes, Q
         return QStringLiteral("%1: no such file").arg(path);
     if (info.isDir())
         return QStringLiteral("%1: is a folder, not a file").arg(path);
-    // A FIFO, device or socket could block the read below for good.
-    if (!info.isFile())
-        return QStringLiteral("%1: is not a regular file").arg(path);
+    // A FIFO, device or socket could block the read for good, even one put
+    // there after the look above: the open checks what it opened.
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("%1: cannot be read (%2)").arg(path, file.errorString());
+    if (!OpenRegularFile(file)) {
+        return QFileInfo(path).isFile() ? QStringLiteral("%1: cannot be read").arg(path)
+                                        : QStringLiteral("%1: is not a regular file").arg(path);
+    }
     if (maxBytes < 0)
         return std::nullopt;
     // Read rather than trust the size, which may change meanwhile.

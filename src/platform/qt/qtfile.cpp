@@ -22,26 +22,7 @@ class QtFile : public IFile {
 public:
     explicit QtFile(const QString& path) : file_(path) {}
 
-    // Only a regular file: opening a FIFO without a writer, or reading a
-    // device, would block the caller's thread for good.
-    bool Open()
-    {
-#ifdef Q_OS_UNIX
-        const QByteArray name = QFile::encodeName(file_.fileName());
-        const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            return false;
-        struct stat info {};
-        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0 ||
-            !file_.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-            ::close(fd);
-            return false;
-        }
-        return true;
-#else
-        return QFileInfo(file_.fileName()).isFile() && file_.open(QIODevice::ReadOnly);
-#endif
-    }
+    bool Open() { return OpenRegularFile(file_); }
 
     std::optional<std::uint8_t> ReadByte() override
     {
@@ -50,20 +31,33 @@ public:
             return std::nullopt;
         return static_cast<std::uint8_t>(c);
     }
-    bool Eof() const override
-    {
-        return !file_.isOpen() || file_.atEnd();
-    }
-    void Close() override
-    {
-        file_.close();
-    }
+    bool Eof() const override { return !file_.isOpen() || file_.atEnd(); }
+    void Close() override { file_.close(); }
 
 private:
     QFile file_;  // buffered, so byte-wise reads are cheap
 };
 
 }  // namespace
+
+bool OpenRegularFile(QFile& file)
+{
+#ifdef Q_OS_UNIX
+    const QByteArray name = QFile::encodeName(file.fileName());
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0 ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+#else
+    return QFileInfo(file.fileName()).isFile() && file.open(QIODevice::ReadOnly);
+#endif
+}
 
 QString QtFileSystem::CurrentDir() const
 {

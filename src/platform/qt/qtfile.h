@@ -4,7 +4,14 @@
 
 #include "platform/file.h"
 
+class QFile;
+
 namespace modburn {
+
+// Opens `file` read-only only if its name is a regular file. The opened
+// descriptor is what is checked, so a FIFO without a writer or a device put
+// there meanwhile can never block the caller's thread.
+bool OpenRegularFile(QFile& file);
 
 class QtFileSystem : public IFileSystem {
 public:

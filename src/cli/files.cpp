@@ -7,6 +7,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <cstring>
+
 namespace modburn::cli {
 
 std::optional<QString> CheckReadableFile(const QString& path, qint64 maxBytes, QByteArray* content)
@@ -20,7 +23,9 @@ std::optional<QString> CheckReadableFile(const QString& path, qint64 maxBytes, Q
     // there after the look above: the open checks what it opened.
     QFile file(path);
     if (!OpenRegularFile(file)) {
-        return QFileInfo(path).isFile() ? QStringLiteral("%1: cannot be read").arg(path)
+        // Taken first: a regular file that failed to open failed at the open itself.
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        return QFileInfo(path).isFile() ? QStringLiteral("%1: cannot be read (%2)").arg(path, reason)
                                         : QStringLiteral("%1: is not a regular file").arg(path);
     }
     if (maxBytes < 0)

@@ -13,7 +13,6 @@
 #include <QStringList>
 
 #include <functional>
-#include <memory>
 #include <vector>
 
 namespace modburn::cli {

@@ -5,6 +5,7 @@
 #include "frame/frame.h"
 #include "platform/errors.h"
 #include "platform/statusbar.h"
+#include "platform/text.h"
 
 #include <cmath>
 #include <limits>

@@ -4,6 +4,7 @@
 #include "link/link.h"
 
 #include "platform/errors.h"
+#include "platform/text.h"
 
 #include <algorithm>
 

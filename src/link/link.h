@@ -10,7 +10,6 @@
 #include "platform/eventqueue.h"
 #include "platform/serialport.h"
 #include "platform/socket.h"
-#include "platform/text.h"
 #include "platform/timer.h"
 
 #include <QString>

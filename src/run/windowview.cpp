@@ -135,7 +135,7 @@ void WindowView::OnStep(const RunEvent& event)
     switch (event.step) {
     case Step::Started:
         window_.SetRunButtonEnabled(false);
-        window_.SetStatusText(QStringLiteral(" "));
+        window_.SetStatusText(*StatusTextAfter(event, window_.StatusText()));
         window_.SetPrintDevCheck(1);
         return;
     case Step::PageDone: {

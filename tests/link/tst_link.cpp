@@ -8,6 +8,7 @@
 
 #include "link/link.h"
 #include "platform/errors.h"
+#include "platform/text.h"
 
 #include <QtTest>
 

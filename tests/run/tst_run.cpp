@@ -12,6 +12,7 @@
 #include "fontlib/fontlib.h"
 #include "frame/frame.h"
 #include "platform/errors.h"
+#include "platform/text.h"
 #include "run/run.h"
 #include "ui/windowrules.h"
 

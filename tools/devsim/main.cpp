@@ -32,18 +32,14 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("modburn-devsim"));
 
-    const QStringList arguments = QCoreApplication::arguments();
-    std::vector<std::string> args;
-    for (qsizetype i = 1; i < arguments.size(); ++i)
-        args.push_back(arguments[i].toStdString());
-    const modburn::devsim::ParseResult parsed = modburn::devsim::ParseCommandLine(args);
-    if (!parsed.error.empty()) {
-        std::fprintf(stderr, "modburn-devsim: %s\nTry 'modburn-devsim --help'.\n", parsed.error.c_str());
+    const modburn::devsim::ParseResult parsed = modburn::devsim::ParseCommandLine(QCoreApplication::arguments().mid(1));
+    if (!parsed.error.isEmpty()) {
+        std::fprintf(stderr, "modburn-devsim: %s\nTry 'modburn-devsim --help'.\n", qPrintable(parsed.error));
         return UsageExit;
     }
     const modburn::devsim::CommandLine& line = parsed.commandLine;
     if (line.help) {
-        std::fputs(modburn::devsim::HelpText(arguments.constFirst().toStdString()).c_str(), stdout);
+        std::fputs(qPrintable(modburn::devsim::HelpText()), stdout);
         return 0;
     }
 

@@ -1,11 +1,10 @@
 #pragma once
 
-// The simulator's command line: every option with its help text and checks,
-// in plain C++ so tests can parse arguments without starting the process.
+// The simulator's command line on QCommandLineParser, apart from the device
+// core so that the core stays free of Qt; tests parse arguments in-process.
 
-#include <cstdint>
-#include <string>
-#include <vector>
+#include <QString>
+#include <QStringList>
 
 #include "device.h"
 
@@ -17,23 +16,21 @@ inline constexpr int MaxDevices = 1024;
 // Everything the command line decides; each default is given here or in Options.
 struct CommandLine {
     Options options;
-    std::uint16_t port = 4001;  // on 127.0.0.1; 0 picks a free one
-    int devices = 1;            // served on port, port + 1, ... (free ones for port 0)
-    bool transcript = false;    // one line per received frame on stdout
-    bool help = false;          // print HelpText() and do nothing else
+    int port = 4001;          // on 127.0.0.1; 0 picks a free one
+    int devices = 1;          // served on port, port + 1, ... (free ones for port 0)
+    bool transcript = false;  // one line per received frame on stdout
+    bool help = false;        // print HelpText() and do nothing else
 };
 
 struct ParseResult {
     CommandLine commandLine;  // meaningful only when error is empty
-    std::string error;        // one line, without the program name
+    QString error;            // one line, without the program name
 };
 
 // Applies `args`, the arguments after the program name, to the defaults.
-// Accepts what the command line always has: --name value, --name=value, -h,
-// "--" before plain arguments (which are then refused as unexpected).
-ParseResult ParseCommandLine(const std::vector<std::string>& args);
+ParseResult ParseCommandLine(const QStringList& args);
 
-// What --help prints; `program` is the name the simulator was started by.
-std::string HelpText(const std::string& program);
+// What --help prints, generated from the same declarations as the parser.
+QString HelpText();
 
 }  // namespace modburn::devsim

@@ -1,11 +1,16 @@
 // Many whole runs from one real window (offscreen) against simulator processes
 // that cycle through device faults: runs a minute, whether resident memory and
-// open descriptors stay flat, and each fault's verdicts against the expected one.
+// open descriptors stay flat, and each fault's endings against the expected one.
 //
 // Usage: soak [runs] [--every N]   (default 500 runs, about an hour)
 //        soak --quick              (20 runs, every fault at least once, about 2.5 minutes)
 
 #include "launcher.h"
+#include "platform/errors.h"
+#include "platform/qt/progressbarwidget.h"
+#include "platform/qt/qtfile.h"
+#include "platform/qt/statusbarwidget.h"
+#include "run/windowview.h"
 #include "ui/form1.h"
 
 #include <QApplication>
@@ -13,7 +18,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -28,7 +32,7 @@
 #include <dirent.h>
 
 using namespace modburn;
-using run::Verdict;
+using run::Ending;
 
 namespace {
 
@@ -37,23 +41,23 @@ const QString Good = QStringLiteral("       模块编程完毕!\r\n  Lock1:AF  L
 struct Fault {
     const char* name;
     QStringList options;
-    Verdict expected;
+    Ending expected;
     bool oneShot;  // used up by one run, so every run gets a fresh simulator
 };
 
 const std::vector<Fault>& Faults()
 {
     static const std::vector<Fault> faults{
-        {"none", {}, Verdict::Programmed, false},
-        {"--reject-page 5", {"--reject-page", "5"}, Verdict::Failed, false},
-        {"--withhold-lock", {"--withhold-lock"}, Verdict::Failed, false},
-        {"--lock AF,DC,0C", {"--lock", "AF,DC,0C"}, Verdict::Failed, false},
-        {"--silent-search 3", {"--silent-search", "3"}, Verdict::Programmed, true},
-        {"--drop-page-reply 9:1", {"--drop-page-reply", "9:1"}, Verdict::Programmed, true},
-        {"--late-page-reply 7:5003", {"--late-page-reply", "7:5003"}, Verdict::Programmed, true},
+        {"none", {}, Ending::Programmed, false},
+        {"--reject-page 5", {"--reject-page", "5"}, Ending::PagesRefused, false},
+        {"--withhold-lock", {"--withhold-lock"}, Ending::LocksMissing, false},
+        {"--lock AF,DC,0C", {"--lock", "AF,DC,0C"}, Ending::LocksWrong, false},
+        {"--silent-search 3", {"--silent-search", "3"}, Ending::Programmed, true},
+        {"--drop-page-reply 9:1", {"--drop-page-reply", "9:1"}, Ending::Programmed, true},
+        {"--late-page-reply 7:5003", {"--late-page-reply", "7:5003"}, Ending::Programmed, true},
         // The link is not reopened within a run: the next send fails.
-        {"--close-after-page 40", {"--close-after-page", "40"}, Verdict::Error, true},
-        {"--coalesce-lock", {"--coalesce-lock"}, Verdict::Programmed, false},
+        {"--close-after-page 40", {"--close-after-page", "40"}, Ending::LinkDropped, true},
+        {"--coalesce-lock", {"--coalesce-lock"}, Ending::Programmed, false},
     };
     return faults;
 }
@@ -62,21 +66,46 @@ const std::vector<Fault>& Faults()
 // time-out and a 10 s wait for the owed reply, a late one 5 s) come once.
 constexpr std::array<int, 20> Cycle{0, 1, 2, 3, 4, 8, 7, 0, 5, 0, 1, 3, 4, 8, 0, 6, 7, 2, 0, 8};
 
-const char* VerdictName(Verdict v)
+// The report's columns: programmed, not programmed, stopped, ended by an error.
+enum Column { Programmed, Failed, Stopped, Errored };
+
+struct EndingInfo {
+    const char* name;
+    Column column;
+};
+
+const EndingInfo& Info(Ending e)
 {
-    switch (v) {
-    case Verdict::NotRun:
-        return "not run";
-    case Verdict::Programmed:
-        return "programmed";
-    case Verdict::Failed:
-        return "failed";
-    case Verdict::Stopped:
-        return "stopped";
-    case Verdict::Error:
-        return "error";
-    }
-    return "?";
+    static const std::map<Ending, EndingInfo> endings{
+        {Ending::Busy, {"busy", Errored}},
+        {Ending::Programmed, {"programmed", Programmed}},
+        {Ending::PagesRefused, {"pages refused", Failed}},
+        {Ending::LocksMissing, {"locks missing", Failed}},
+        {Ending::LocksWrong, {"locks wrong", Failed}},
+        {Ending::Unreachable, {"unreachable", Errored}},
+        {Ending::LinkDropped, {"link dropped", Errored}},
+        {Ending::ImageMissing, {"image missing", Errored}},
+        {Ending::ImageUnreadable, {"image unreadable", Errored}},
+        {Ending::ImageTooLarge, {"image too large", Errored}},
+        {Ending::BadPort, {"bad port", Errored}},
+        {Ending::StoppedByExit, {"stopped by Exit", Stopped}},
+        {Ending::StoppedByOwner, {"stopped by owner", Stopped}},
+        {Ending::Error, {"error", Errored}},
+    };
+    return endings.at(e);
+}
+
+// What a click on RUN does, with the outcome kept, which the window shows but
+// hands to nobody: the window's kind of view, on the window's own parts.
+run::Outcome RunAsClicked(Form1& form)
+{
+    run::WindowView view{form, *form.findChild<StatusBarWidget*>(QStringLiteral("StatusBar1")),
+                         *form.findChild<ProgressBarWidget*>(QStringLiteral("PriProgressBar")), form.control()};
+    const auto box = [&form](const char* name) {
+        return form.findChild<QLineEdit*>(QString::fromLatin1(name))->text();
+    };
+    return form.programmingRun().Run({box("IPaddr"), box("Port"), QtFileSystem().InCurrentDir(run::ImageFileName)},
+                                     view);
 }
 
 long ResidentKb()
@@ -114,7 +143,7 @@ struct Sample {
 
 struct Tally {
     int runs = 0;
-    std::map<Verdict, int> verdicts;
+    std::array<int, 4> columns{};
     std::map<int, int> errors;  // run-time error number -> runs
     double seconds = 0;
 };
@@ -183,28 +212,27 @@ private:
 
         QElapsedTimer took;
         took.start();
-        form_.findChild<QPushButton*>(QStringLiteral("Run"))->click();  // returns when the run has ended
+        const run::Outcome outcome = RunAsClicked(form_);  // returns when the run has ended
         const double seconds = took.elapsed() / 1e3;
 
-        const run::Outcome& outcome = form_.programmingRun().LastOutcome();
         Tally& tally = tallies_[index];
         ++tally.runs;
-        ++tally.verdicts[outcome.verdict];
-        if (outcome.verdict == Verdict::Error)
+        ++tally.columns[Info(outcome.ending).column];
+        if (outcome.error != err::None)
             ++tally.errors[outcome.error];
         tally.seconds += seconds;
 
         const QString status = form_.StatusText();
-        const bool textFits = outcome.verdict != Verdict::Programmed || status == Good;
-        if (outcome.verdict != fault.expected || !textFits) {
+        const bool textFits = !outcome.Programmed() || status == Good;
+        if (outcome.ending != fault.expected || !textFits) {
             QString shown = status;
             shown.replace(QStringLiteral("\r\n"), QStringLiteral(" | "));
             const QString line =
                 QStringLiteral("MISMATCH run %1 (%2): %3 (error %4), expected %5: \"%6\"")
                     .arg(done_ + 1)
-                    .arg(QString::fromLatin1(fault.name), QString::fromLatin1(VerdictName(outcome.verdict)))
+                    .arg(QString::fromLatin1(fault.name), QString::fromLatin1(Info(outcome.ending).name))
                     .arg(static_cast<int>(outcome.error))
-                    .arg(QString::fromLatin1(VerdictName(fault.expected)), shown);
+                    .arg(QString::fromLatin1(Info(fault.expected).name), shown);
             mismatches_ << line;
             std::printf("%s\n", qPrintable(line));
             std::fflush(stdout);
@@ -237,17 +265,13 @@ private:
 
 int Soak::Report() const
 {
-    std::printf("\n%-26s %5s %11s %7s %8s %6s  %-11s %7s\n", "fault", "runs", "programmed", "failed", "stopped",
+    std::printf("\n%-26s %5s %11s %7s %8s %6s  %-14s %7s\n", "fault", "runs", "programmed", "failed", "stopped",
                 "error", "expected", "s/run");
     for (const auto& entry : tallies_) {
         const Fault& fault = Faults()[static_cast<std::size_t>(entry.first)];
         const Tally& t = entry.second;
-        const auto n = [&t](Verdict v) {
-            const auto it = t.verdicts.find(v);
-            return it == t.verdicts.end() ? 0 : it->second;
-        };
-        std::printf("%-26s %5d %11d %7d %8d %6d  %-11s %7.1f", fault.name, t.runs, n(Verdict::Programmed),
-                    n(Verdict::Failed), n(Verdict::Stopped), n(Verdict::Error), VerdictName(fault.expected),
+        std::printf("%-26s %5d %11d %7d %8d %6d  %-14s %7.1f", fault.name, t.runs, t.columns[Programmed],
+                    t.columns[Failed], t.columns[Stopped], t.columns[Errored], Info(fault.expected).name,
                     t.seconds / t.runs);
         for (const auto& [number, count] : t.errors)
             std::printf("  (error %d: %d)", number, count);

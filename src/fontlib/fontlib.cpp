@@ -70,23 +70,90 @@ std::uint32_t CheckSumValue(double aCheckSum)
     return static_cast<std::uint32_t>(static_cast<std::int32_t>(rounded));
 }
 
-namespace {
+struct FontTransfer::Frames {
+    // Empties the serial input, sends the frame, waits. False when the reply
+    // did not come in time; that has been reported and the serial port closed.
+    static bool Exchange(FontTransfer& font, const FrameBuilder& build, fr::ReplyRule reply, IFontObserver& observer)
+    {
+        if (font.p_.link.Exchange(build, reply, &font.p_.MSComm1) == Reply::Answered)
+            return true;
+        // A reply that never came must not be judged from what an earlier reply
+        // left in RecBuf; and if it comes late, it must not be taken for the
+        // next operation's on the same link.
+        font.ReportFailure(FontStep::NoAnswer, observer);
+        font.p_.link.CollectOwed();
+        return false;
+    }
+};
 
-// A font operation never shares the link with a run: it fails at once.
-void ThrowUnlessHeld(const LinkHold& hold)
+FontOutcome FontTransfer::DownChar(const QString& dspStr, std::int16_t sPage, std::int16_t ePage,
+                                   IFontObserver& observer, const Endpoint* openFirst)
 {
-    if (!hold.Held())
-        throw RuntimeError(err::LinkBusy, "The link is in use by another operation");
+    return Perform(observer, openFirst, [&](IFontObserver& o) { return Download(dspStr, sPage, ePage, o); });
 }
 
-}  // namespace
+FontOutcome FontTransfer::CheckChar(double aCheckSum, std::int16_t sPage, std::int16_t ePage, IFontObserver& observer,
+                                    const Endpoint* openFirst)
+{
+    return Perform(observer, openFirst, [&](IFontObserver& o) { return Check(aCheckSum, sPage, ePage, o); });
+}
 
-bool FontTransfer::DownChar(const QString& dspStr, const std::int16_t& sPage, const std::int16_t& ePage,
-                            IFontObserver& observer)
+FontOutcome FontTransfer::Perform(IFontObserver& observer, const Endpoint* openFirst,
+                                  const std::function<FontEnding(IFontObserver&)>& body)
+{
+    // Never beside a run or another font operation on the same link.
+    const LinkHold hold(p_.control);
+    if (!hold.Held())
+        return {};
+    // A stopped owner starts nothing more on its link.
+    FontOutcome outcome;
+    if (p_.control.Stopped()) {
+        outcome.ending = FontEnding::StoppedByOwner;
+        return outcome;
+    }
+    stage_ = Stage::File;
+    lastPage_.reset();
+    p_.link.SetClosedHandler([&observer] { observer.OnFontStep({FontStep::LinkClosed}); });
+    try {
+        if (openFirst) {
+            stage_ = Stage::Opening;
+            p_.link.Open(openFirst->address, openFirst->port);
+        }
+        stage_ = Stage::File;
+        outcome.ending = body(observer);
+    } catch (const RuntimeError& error) {
+        outcome.error = error.Number();
+        outcome.ending = EndingFor(error.Number());
+    }
+    p_.link.SetClosedHandler(nullptr);
+    outcome.lastPage = lastPage_;
+    outcome.bytesSent = p_.link.BytesSent();
+    observer.OnFontEnd(outcome);
+    return outcome;
+}
+
+FontEnding FontTransfer::EndingFor(err::Number error) const
+{
+    switch (error) {
+    case err::WindowClosed:
+        return FontEnding::StoppedByOwner;
+    case err::SocketBadState:
+        return p_.link.EverConnected() ? FontEnding::LinkDropped : FontEnding::Unreachable;
+    case err::FileNotFound:
+        return stage_ == Stage::File ? FontEnding::FileMissing : FontEnding::Error;
+    case err::FileAccess:
+        return stage_ == Stage::File ? FontEnding::FileUnreadable : FontEnding::Error;
+    case err::Overflow:
+        return stage_ == Stage::File ? FontEnding::OutOfRange : FontEnding::Error;
+    default:
+        return FontEnding::Error;
+    }
+}
+
+FontEnding FontTransfer::Download(const QString& dspStr, std::int16_t sPage, std::int16_t ePage,
+                                  IFontObserver& observer)
 {
     Link& link = p_.link;
-    const LinkHold hold(p_.control);
-    ThrowUnlessHeld(hold);
     const Library* library = FindLibrary(dspStr);
 
     // Destroying the file closes it, whatever way out is taken.
@@ -98,6 +165,7 @@ bool FontTransfer::DownChar(const QString& dspStr, const std::int16_t& sPage, co
     if (pagesAfterFirst < std::numeric_limits<std::int16_t>::min() ||
         pagesAfterFirst > std::numeric_limits<std::int16_t>::max())
         throw RuntimeError(err::Overflow, "Overflow");
+    stage_ = Stage::Talking;
 
     // The file starts at the first page of the range and is padded with zeros.
     std::array<std::uint8_t, fr::FontPageSize> data{};
@@ -110,14 +178,17 @@ bool FontTransfer::DownChar(const QString& dspStr, const std::int16_t& sPage, co
         const auto build = [page, &data](fr::SendBuffer& SendBuf, std::uint8_t& FrameXor) {
             return fr::BuildFontPageFrame(SendBuf, FrameXor, page, data);
         };
-        if (!Exchange(build, fr::FontPageReply, observer))
-            return false;
+        if (!Frames::Exchange(*this, build, fr::FontPageReply, observer))
+            return FontEnding::NoAnswer;
         if (!fr::FontPageAccepted(link.Answers().front().Reply())) {
             ReportFailure(FontStep::PageRefused, observer);
-            return false;
+            return FontEnding::PageRefused;
         }
-        Pause();
+        lastPage_ = page;
+        // The bar moves before the page's pause, the caption after it; the
+        // pause handles no events, so both show together.
         observer.OnFontStep({FontStep::PageStored, library, i, pagesAfterFirst});
+        Pause();
     }
 
     file->Close();
@@ -126,44 +197,30 @@ bool FontTransfer::DownChar(const QString& dspStr, const std::int16_t& sPage, co
     const auto buildCheck = [&](fr::SendBuffer& SendBuf, std::uint8_t& FrameXor) {
         return fr::BuildCheckFrame(SendBuf, FrameXor, fr::QualFont, sPage, ePage, DataSum);
     };
-    if (!Exchange(buildCheck, fr::CheckReply, observer))
-        return false;
+    if (!Frames::Exchange(*this, buildCheck, fr::CheckReply, observer))
+        return FontEnding::NoAnswer;
     const bool verified = fr::CheckReplyMatches(link.Answers().front().Reply(), link.SendBuf());
     observer.OnFontStep({FontStep::Checked, library, pagesAfterFirst, pagesAfterFirst, verified});
 
     // The device may follow up; whatever comes, or not, is not looked at.
     link.AwaitReply(fr::CheckReply);
-    return verified;
+    return verified ? FontEnding::Verified : FontEnding::SumDiffers;
 }
 
-bool FontTransfer::CheckChar(const double& aCheckSum, const std::int16_t& sPage, const std::int16_t& ePage,
-                             IFontObserver& observer)
+FontEnding FontTransfer::Check(double aCheckSum, std::int16_t sPage, std::int16_t ePage, IFontObserver& observer)
 {
     Link& link = p_.link;
-    const LinkHold hold(p_.control);
-    ThrowUnlessHeld(hold);
     const std::uint32_t checksum = CheckSumValue(aCheckSum);
+    stage_ = Stage::Talking;
     const auto build = [&](fr::SendBuffer& SendBuf, std::uint8_t& FrameXor) {
         return fr::BuildCheckFrame(SendBuf, FrameXor, fr::QualChecksum, sPage, ePage, checksum);
     };
-    if (!Exchange(build, fr::CheckReply, observer))
-        return false;
+    if (!Frames::Exchange(*this, build, fr::CheckReply, observer))
+        return FontEnding::NoAnswer;
     if (fr::CheckReplyMatches(link.Answers().front().Reply(), link.SendBuf()))
-        return true;
+        return FontEnding::Verified;
     p_.MSComm1.SetPortOpen(false);
-    return false;
-}
-
-bool FontTransfer::Exchange(const FrameBuilder& build, fr::ReplyRule reply, IFontObserver& observer)
-{
-    if (p_.link.Exchange(build, reply, &p_.MSComm1) == Reply::Answered)
-        return true;
-    // A reply that never came must not be judged from what an earlier reply
-    // left in RecBuf; and if it comes late, it must not be taken for the
-    // next operation's on the same link.
-    ReportFailure(FontStep::NoAnswer, observer);
-    p_.link.CollectOwed();
-    return false;
+    return FontEnding::SumDiffers;
 }
 
 void FontTransfer::ReportFailure(FontStep step, IFontObserver& observer)

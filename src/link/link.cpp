@@ -180,13 +180,15 @@ void Link::WatchConnection(bool waitOver)
         if (onClosed_)
             onClosed_();
         ThrowIfClosing();
+        if (control_.EndOnDroppedLink())
+            throw RuntimeError(err::SocketBadState, "The device closed the link");
     }
 }
 
 void Link::ThrowIfClosing() const
 {
-    if (control_.IsShutDown())
-        throw RuntimeError(control_.ShutdownReason(), "The link's owner has ended every wait");
+    if (control_.Stopped())
+        throw RuntimeError(err::WindowClosed, "The link's owner has ended every wait");
 }
 
 void Link::TcpDataArrival(std::int32_t /*bytesTotal*/)

@@ -41,7 +41,9 @@ class Link {
 public:
     // Timer1 is the reply time-out, Timer4 the connect time-out. The link
     // installs its handlers on both sockets and both timers. Every wait ends
-    // by raising the control's reason once it is shut down.
+    // by raising RuntimeError(WindowClosed) once the control is stopped, and
+    // RuntimeError(SocketBadState) when the link drops and the control says
+    // to end on that.
     Link(ISocket& tcpWinsock, ISocket& udpWinsock, ITimer& timer1, ITimer& timer4, IEventQueue& events,
          const RunControl& control);
 

@@ -14,6 +14,9 @@ public:
     // Sleeps until at least one event arrives, then handles what is pending.
     // Waits are loops of this, so a waiting program uses no CPU.
     virtual void WaitEvents() = 0;
+    // From any thread, a handler of this queue's included: the current
+    // WaitEvents returns without sleeping again, or the next one does.
+    virtual void Wake() = 0;
 };
 
 }  // namespace modburn

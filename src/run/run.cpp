@@ -15,28 +15,82 @@ namespace {
 constexpr int LastPage = fr::ModulePages - 1;
 }  // namespace
 
+const Locks ExpectedLocks = fr::ExpectedLocks;
+
+int PercentAfter(int page)
+{
+    return page * 100 / fr::ModulePages;
+}
+
 Outcome ProgrammingRun::Run(const Target& target, IRunObserver& observer)
 {
     // A click while this run or a font operation holds the link is ignored.
     const LinkHold hold(p_.control);
     if (!hold.Held())
         return {};
+    // A stopped owner starts nothing more on its link.
+    if (p_.control.Stopped()) {
+        Outcome stopped;
+        stopped.ending = Ending::StoppedByOwner;
+        return stopped;
+    }
     observer_ = &observer;
     outcome_ = {};
+    stage_ = Stage::Image;
+    finalLocksGood_ = false;
     p_.link.SetClosedHandler([this] { Emit(Step::LinkClosed); });
     try {
-        if (Body(target) == End::Stopped)
-            outcome_.verdict = Verdict::Stopped;
+        outcome_.ending = Body(target);
     } catch (const RuntimeError& error) {
-        outcome_.verdict = Verdict::Error;
         outcome_.error = error.Number();
+        outcome_.ending = EndingFor(error.Number());
     }
     p_.link.SetClosedHandler(nullptr);
-    outcome_.connected = p_.link.EverConnected();
     outcome_.bytesSent = p_.link.BytesSent();
+    if (outcome_.locks) {
+        for (std::size_t i = 0; i < ExpectedLocks.size(); ++i) {
+            if ((*outcome_.locks)[i] != ExpectedLocks[i])
+                outcome_.wrongLocks.push_back(static_cast<int>(i) + 1);
+        }
+    }
     observer_ = nullptr;
     observer.OnEnd(outcome_);
     return outcome_;
+}
+
+Ending ProgrammingRun::EndingFor(err::Number error) const
+{
+    if (error == err::WindowClosed)
+        return Ending::StoppedByOwner;
+    if (stage_ == Stage::Image) {
+        switch (error) {
+        case err::FileNotFound:
+            return Ending::ImageMissing;
+        case err::SubscriptOutOfRange:
+            return Ending::ImageTooLarge;
+        default:
+            return Ending::ImageUnreadable;
+        }
+    }
+    if (stage_ == Stage::Opening && (error == err::TypeMismatch || error == err::InvalidPropertyValue))
+        return Ending::BadPort;
+    if (error == err::SocketBadState)
+        return p_.link.EverConnected() ? Ending::LinkDropped : Ending::Unreachable;
+    return Ending::Error;
+}
+
+std::optional<int> RunEvent::Percent() const
+{
+    switch (step) {
+    case Step::PageSentAgain:
+    case Step::PageAccepted:
+    case Step::PageRefused:
+    case Step::PageDone:
+    case Step::LocksMissing:
+        return PercentAfter(page);
+    default:
+        return std::nullopt;
+    }
 }
 
 void ProgrammingRun::Emit(Step step, int page, std::optional<Locks> locks)
@@ -44,18 +98,20 @@ void ProgrammingRun::Emit(Step step, int page, std::optional<Locks> locks)
     observer_->OnStep(RunEvent{step, page, locks});
 }
 
-ProgrammingRun::End ProgrammingRun::Body(const Target& target)
+Ending ProgrammingRun::Body(const Target& target)
 {
     Emit(Step::Started);
 
     ImageBuffer image{};
     LoadImage(target.imagePath, image);
 
+    stage_ = Stage::Opening;
     p_.link.Open(target.address, target.port);
+    stage_ = Stage::Talking;
 
     // Burn-enable: resend every 500 ms until any byte answers.
     if (SendUntilAnswered(fr::CmdBurnEnable, {true, OnExit::End, OnExit::End}) == End::Stopped)
-        return End::Stopped;
+        return Ending::StoppedByExit;
     Emit(Step::BurnEnabled);
 
     // Device search: the wait is its only yield, and Exit is not tested here.
@@ -64,20 +120,23 @@ ProgrammingRun::End ProgrammingRun::Body(const Target& target)
     Emit(Step::Found);
 
     if (SendUntilAnswered(fr::CmdBurnEnable, {true, OnExit::Unload, OnExit::Ignore}) == End::Stopped)
-        return End::Stopped;
+        return Ending::StoppedByExit;
     Emit(Step::EraseEnabled);
 
     if (SendUntilAnswered(fr::CmdErase, {true, OnExit::Unload, OnExit::Ignore}) == End::Stopped)
-        return End::Stopped;
+        return Ending::StoppedByExit;
     Emit(Step::Erased);
 
-    // Anything short of the final check's approval leaves the module failed.
-    outcome_.verdict = Verdict::Failed;
     if (ProgramPages(image) == End::Stopped)
-        return End::Stopped;
+        return Ending::StoppedByExit;
 
     p_.MSComm1.SetPortOpen(false);
-    return End::Finished;
+    // Anything short of the final check's approval leaves the module failed.
+    if (!outcome_.refusedPages.empty())
+        return Ending::PagesRefused;
+    if (outcome_.locksMissing)
+        return Ending::LocksMissing;
+    return finalLocksGood_ ? Ending::Programmed : Ending::LocksWrong;
 }
 
 void ProgrammingRun::LoadImage(const QString& path, ImageBuffer& image)
@@ -95,31 +154,35 @@ void ProgrammingRun::LoadImage(const QString& path, ImageBuffer& image)
     file->Close();
 }
 
+struct ProgrammingRun::Frames {
+    // Sends the frame until it is answered; the link then holds the replies
+    // to all of its sends.
+    static End SendUntilAnswered(ProgrammingRun& run, const FrameBuilder& build, fr::ReplyRule reply, Resend how)
+    {
+        Link& link = run.p_.link;
+        for (Send send = Send::First;; send = Send::Again) {
+            if (how.atTop != OnExit::Ignore) {
+                link.DoEvents();
+                if (!run.p_.control.RunEnabled())
+                    return run.Stop(how.atTop);
+            }
+            if (link.Exchange(build, reply, how.clearSerial ? &run.p_.MSComm1 : nullptr, send) == Reply::Answered)
+                return End::Finished;
+            if (how.afterTimeOut != OnExit::Ignore && !run.p_.control.RunEnabled())
+                return run.Stop(how.afterTimeOut);
+            if (how.reportPage >= 0)
+                run.Emit(Step::PageSentAgain, how.reportPage);
+        }
+    }
+};
+
 ProgrammingRun::End ProgrammingRun::SendUntilAnswered(char command, Resend how)
 {
     const auto build = [command](fr::SendBuffer& SendBuf, std::uint8_t&) {
         return fr::BuildShortFrame(SendBuf, command);
     };
     // The reply's value is not looked at.
-    return SendUntilAnswered(build, fr::ShortReply, how);
-}
-
-ProgrammingRun::End ProgrammingRun::SendUntilAnswered(const FrameBuilder& build, fr::ReplyRule reply, Resend how)
-{
-    Link& link = p_.link;
-    for (Send send = Send::First;; send = Send::Again) {
-        if (how.atTop != OnExit::Ignore) {
-            link.DoEvents();
-            if (!p_.control.RunEnabled())
-                return Stop(how.atTop);
-        }
-        if (link.Exchange(build, reply, how.clearSerial ? &p_.MSComm1 : nullptr, send) == Reply::Answered)
-            return End::Finished;
-        if (how.afterTimeOut != OnExit::Ignore && !p_.control.RunEnabled())
-            return Stop(how.afterTimeOut);
-        if (how.reportPage >= 0)
-            Emit(Step::PageSentAgain, how.reportPage);
-    }
+    return Frames::SendUntilAnswered(*this, build, fr::ShortReply, how);
 }
 
 ProgrammingRun::End ProgrammingRun::Stop(OnExit how)
@@ -144,7 +207,7 @@ ProgrammingRun::End ProgrammingRun::ProgramPages(const ImageBuffer& image)
         };
         // A page that times out goes again, for as long as the device is silent.
         const fr::ReplyRule reply = page == LastPage ? fr::LastPageReply : fr::PageReply;
-        if (SendUntilAnswered(build, reply, {true, OnExit::Ignore, OnExit::End, page}) == End::Stopped)
+        if (Frames::SendUntilAnswered(*this, build, reply, {true, OnExit::Ignore, OnExit::End, page}) == End::Stopped)
             return End::Stopped;
 
         // A refusal of any send of the page counts, not only the first reply's.
@@ -196,7 +259,7 @@ void ProgrammingRun::FinalLockCheck(bool anyPageRejected)
         outcome_.locksMissing = true;
         Emit(Step::LocksMissing, LastPage);
     } else if (!anyPageRejected && fr::LocksExpected((*locks)[0], (*locks)[1], (*locks)[2])) {
-        outcome_.verdict = Verdict::Programmed;
+        finalLocksGood_ = true;
         Emit(Step::LocksGood, LastPage, locks);
     } else {
         Emit(Step::LocksBad, LastPage, locks);

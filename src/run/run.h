@@ -4,11 +4,8 @@
 // written against the platform interfaces. It reports what happens as events
 // to one observer; the window's texts are one way of showing them.
 
-#include "link/link.h"
-#include "link/runcontrol.h"
+#include "link/operationparts.h"
 #include "platform/errors.h"
-#include "platform/file.h"
-#include "platform/serialport.h"
 
 #include <QString>
 
@@ -56,29 +53,49 @@ enum class Step {
     CloseAsked,         // Exit was seen where the run closes the window
 };
 
+// The progress as the window shows it after `page`: its whole percentage.
+int PercentAfter(int page);
+
 struct RunEvent {
     Step step = Step::Started;
     int page = -1;  // for the page and lock steps
     std::optional<Locks> locks;
+
+    // PercentAfter(page), for the steps of a page.
+    std::optional<int> Percent() const;
 };
 
-// How a run ended.
-enum class Verdict {
-    NotRun,      // the run did not start: another operation holds the link
-    Programmed,  // every page accepted and the lock bytes as expected
-    Failed,      // the module is not programmed: a page refused, lock bytes wrong or missing
-    Stopped,     // Exit ended the run
-    Error,       // a run-time error ended the run; `error` holds its number
+// The lock bytes a programmed module reports.
+extern const Locks ExpectedLocks;
+
+// Why a run ended.
+enum class Ending {
+    Busy,             // another operation holds the link: the run did not start
+    Programmed,       // every page accepted and the lock bytes as expected
+    PagesRefused,     // `refusedPages` were refused
+    LocksMissing,     // the last page was accepted and its lock bytes never came
+    LocksWrong,       // the lock bytes after the last page differ: `wrongLocks`
+    Unreachable,      // the link never came up, so the first send failed
+    LinkDropped,      // the link closed under the run after `bytesSent` bytes
+    ImageMissing,     // no image file
+    ImageUnreadable,  // an image file that cannot be opened or read
+    ImageTooLarge,    // an image of more than 8192 bytes
+    BadPort,          // the port text is not a whole number from 1 to 65535
+    StoppedByExit,    // Exit ended the run
+    StoppedByOwner,   // the window closed, or the owner stopped the control
+    Error,            // another run-time error: `error`
 };
 
 struct Outcome {
-    Verdict verdict = Verdict::NotRun;
+    Ending ending = Ending::Busy;
     std::vector<int> refusedPages;
-    std::optional<Locks> locks;  // the last lock bytes shown
-    bool locksMissing = false;   // the last page was accepted and its lock bytes never came
-    err::Number error = err::None;
-    bool connected = false;      // the link was seen connected
-    std::int64_t bytesSent = 0;  // on the link since it was opened
+    std::optional<Locks> locks;     // the last lock bytes shown, however the run ended
+    std::vector<int> wrongLocks;    // which of `locks`, 1 to 3, are not as expected
+    bool locksMissing = false;      // as LocksMissing, also when pages were refused as well
+    err::Number error = err::None;  // the run-time error behind the ending, if there was one
+    std::int64_t bytesSent = 0;     // on the link since it was opened
+
+    bool Programmed() const { return ending == Ending::Programmed; }
 };
 
 class IRunObserver {
@@ -89,31 +106,21 @@ public:
     virtual void OnEnd(const Outcome& outcome) = 0;
 };
 
-// What a run works on; the caller owns all of it.
-struct RunParts {
-    Link& link;
-    RunControl& control;
-    ISerialPort& MSComm1;
-    IFileSystem& files;
-};
-
 // The programming run: image load, link opening, burn-enable, search, erase,
 // 128 pages and the lock-byte check. Run-time errors end the run; nothing
 // escapes Run(). Exit is the control's RunEnable, looked at where the design
 // looks; shutting the control down ends every wait at once.
 class ProgrammingRun {
 public:
-    explicit ProgrammingRun(RunParts parts) : p_(parts) {}
+    explicit ProgrammingRun(OperationParts parts) : p_(parts) {}
 
     ProgrammingRun(const ProgrammingRun&) = delete;
     ProgrammingRun& operator=(const ProgrammingRun&) = delete;
 
     // The click of RUN. While this run or another operation holds the link
-    // it does nothing and returns a NotRun outcome.
+    // it does nothing and returns a Busy outcome.
     Outcome Run(const Target& target, IRunObserver& observer);
     bool Active() const { return observer_ != nullptr; }
-    // The outcome of the last run that started.
-    const Outcome& LastOutcome() const { return outcome_; }
 
 private:
     enum class End { Finished, Stopped };
@@ -129,12 +136,17 @@ private:
         int reportPage = -1;  // a page whose silent waits are reported
     };
 
-    End Body(const Target& target);
+    // Where the run is, for what an error there means.
+    enum class Stage { Image, Opening, Talking };
+
+    Ending Body(const Target& target);
+    Ending EndingFor(err::Number error) const;
     void LoadImage(const QString& path, ImageBuffer& image);
     End SendUntilAnswered(char command, Resend how);
-    // Sends the frame until it is answered; the link then holds the replies
-    // to all of its sends.
-    End SendUntilAnswered(const FrameBuilder& build, frame::ReplyRule reply, Resend how);
+    // What works on frames, kept out of this header so that its users need
+    // not see the frame layout.
+    struct Frames;
+    friend struct Frames;
     End Stop(OnExit how);
     End ProgramPages(const ImageBuffer& image);
     std::optional<Locks> AwaitLockBytes();
@@ -142,9 +154,11 @@ private:
     void ReadBackAfterRejection(int page);
     void Emit(Step step, int page = -1, std::optional<Locks> locks = std::nullopt);
 
-    RunParts p_;
+    OperationParts p_;
     IRunObserver* observer_ = nullptr;
     Outcome outcome_;
+    Stage stage_ = Stage::Image;
+    bool finalLocksGood_ = false;
 };
 
 }  // namespace modburn::run

@@ -45,7 +45,7 @@ const QString PortInUse = QStringLiteral(" 串口占用");
 
 QString PageAccepted(int page)
 {
-    return QStringLiteral("        烧录成功!") + CrLf + Blanks(10) + Signed(page * 100 / fr::ModulePages) + u'%';
+    return QStringLiteral("        烧录成功!") + CrLf + Blanks(10) + Signed(PercentAfter(page)) + u'%';
 }
 
 QString PageRejected(int page)
@@ -158,7 +158,7 @@ void WindowView::OnEnd(const Outcome& outcome)
     if (const auto words = PanelWords(outcome.error))
         ReportAfterSetting(StatusBar1_, *words);
     // A closed window is left alone.
-    if (!control_.IsShutDown())
+    if (!control_.Stopped())
         window_.SetRunButtonEnabled(true);
 }
 

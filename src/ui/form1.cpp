@@ -88,10 +88,10 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
     SetTabOrder();
     SetUpSettingPanel();
     rules_ = std::make_unique<WindowRules>(device_.link, device_.control, MSComm1_, *StatusBar1_);
-    run_ = std::make_unique<run::ProgrammingRun>(run::RunParts{device_.link, device_.control, MSComm1_, files_});
+    const OperationParts parts{device_.link, device_.control, MSComm1_, files_};
+    run_ = std::make_unique<run::ProgrammingRun>(parts);
     runView_ = std::make_unique<run::WindowView>(*this, *StatusBar1_, *PriProgressBar_, device_.control);
-    font_ =
-        std::make_unique<fontlib::FontTransfer>(fontlib::FontParts{device_.link, device_.control, MSComm1_, files_});
+    font_ = std::make_unique<fontlib::FontTransfer>(parts);
     fontView_ = std::make_unique<fontlib::WindowView>(*this, *StatusBar1_, *HZProgressBar_);
     WireEvents();
     Load();
@@ -99,7 +99,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
 
 Form1::~Form1()
 {
-    device_.control.Shutdown();
+    device_.control.Stop();
 }
 
 void Form1::CreateControls()
@@ -190,25 +190,11 @@ void Form1::SetTabOrder()
 void Form1::SetUpSettingPanel()
 {
     // IPaddr and Port cover most of the status bar, so the setting text
-    // starts just right of IPaddr; Port still hides its tail, which the
-    // tool tip shows in full.
+    // starts just right of IPaddr; Port hides its tail, as designed.
     QLabel* panel = StatusBar1_->PanelLabel(IStatusBar::FirstPanel);
     StatusBar1_->layout()->activate();
     const int textLeft = panel->mapTo(this, panel->contentsRect().topLeft()).x();
     panel->setIndent(std::max(0, IPaddr_->geometry().right() + 1 + SettingTextGap - textLeft));
-    panel->installEventFilter(this);
-}
-
-bool Form1::eventFilter(QObject* watched, QEvent* event)
-{
-    // The tip is composed when asked for, so it shows whatever the panel
-    // holds then, error words included.
-    if (event->type() == QEvent::ToolTip && watched == StatusBar1_->PanelLabel(IStatusBar::FirstPanel)) {
-        const QString text = StatusBar1_->PanelText(IStatusBar::FirstPanel);
-        const QString hint = QStringLiteral("Click to step through the serial settings Comm1 to Comm4.");
-        static_cast<QLabel*>(watched)->setToolTip(text.isEmpty() ? hint : text + QStringLiteral("\n") + hint);
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void Form1::WireEvents()
@@ -294,22 +280,33 @@ bool Form1::CheckChar(const double& aCheckSum, const std::int16_t& sPage, const 
     return WithRunGreyed([&] { return font_->CheckChar(aCheckSum, sPage, ePage, *fontView_); });
 }
 
-bool Form1::WithRunGreyed(const std::function<bool()>& fontOperation)
+bool Form1::WithRunGreyed(const std::function<fontlib::FontOutcome()>& fontOperation)
 {
+    // The window's two operations raise their errors to the caller.
+    const auto result = [](const fontlib::FontOutcome& outcome) {
+        if (outcome.ending == fontlib::FontEnding::Busy)
+            throw RuntimeError(err::LinkBusy, "The link is in use by another operation");
+        // A closed window starts nothing, and that carries no error number of its own.
+        if (outcome.ending == fontlib::FontEnding::StoppedByOwner)
+            throw RuntimeError(err::WindowClosed, "The window has closed");
+        if (outcome.error != err::None)
+            throw RuntimeError(outcome.error, "The font operation ended in a run-time error");
+        return outcome.Verified();
+    };
     // During a run the operation fails at once and RUN stays as the run set it.
     if (device_.control.Held())
-        return fontOperation();
+        return result(fontOperation());
     // RUN does nothing while a font operation holds the link; greyed, it says so.
     Run_->setEnabled(false);
     struct Regrey {
         Form1& form;
         ~Regrey()
         {
-            if (!form.device_.control.IsShutDown())
+            if (!form.device_.control.Stopped())
                 form.Run_->setEnabled(true);
         }
     } regrey{*this};
-    return fontOperation();
+    return result(fontOperation());
 }
 
 void Form1::SetOptionCaption(const QString& option, const QString& caption)

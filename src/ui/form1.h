@@ -59,7 +59,6 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void CreateControls();
@@ -68,7 +67,7 @@ private:
     void WireEvents();
     void Load();
 
-    bool WithRunGreyed(const std::function<bool()>& fontOperation);
+    bool WithRunGreyed(const std::function<fontlib::FontOutcome()>& fontOperation);
     void RunClick();
     void Command1Click();
     void StatusBar1PanelClick(int panel);

@@ -29,7 +29,7 @@ void WindowRules::Exit()
 void WindowRules::Unload()
 {
     ClosePort();
-    control_.Shutdown();
+    control_.Stop();
 }
 
 void WindowRules::PanelClick(int panel)

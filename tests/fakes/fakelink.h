@@ -17,7 +17,7 @@ struct FakeLinkParts {
     FakeSocket udp{clock};
     FakeTimer timer1{clock};
     FakeTimer timer4{clock};
-    RunControl control;
+    RunControl control{events};
     Link link{tcp, udp, timer1, timer4, events, control};
 };
 

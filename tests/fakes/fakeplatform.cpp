@@ -3,6 +3,8 @@
 
 #include "fakeplatform.h"
 
+#include <utility>
+
 #include "platform/errors.h"
 
 #include <stdexcept>
@@ -18,7 +20,8 @@ void FakeEventQueue::DoEvents()
 void FakeEventQueue::WaitEvents()
 {
     ++waitEventsCalls;
-    if (clock_.RunDue())
+    const bool woken = std::exchange(woken_, false);
+    if (clock_.RunDue() || woken)
         return;
     if (!clock_.AdvanceToNext())
         throw std::logic_error("a wait with nothing scheduled would sleep for ever");

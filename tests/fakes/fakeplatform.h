@@ -30,6 +30,8 @@ public:
     // Runs what is due now, or else jumps to the next scheduled event. A wait
     // past `limitMs` of virtual time means a test that never ends: it throws.
     void WaitEvents() override;
+    // The next WaitEvents runs what is due but does not move the clock on.
+    void Wake() override { woken_ = true; }
 
     int doEventsCalls = 0;
     int waitEventsCalls = 0;
@@ -37,6 +39,7 @@ public:
 
 private:
     VirtualClock& clock_;
+    bool woken_ = false;
 };
 
 class FakeTimer : public ITimer {

@@ -47,11 +47,11 @@ struct FontRig : FakeLinkParts, FontParts {
         link.Open(QStringLiteral("127.0.0.1"), QStringLiteral("4001"));
     }
 
-    bool DownChar(const QString& name, std::int16_t first, std::int16_t last)
+    auto DownChar(const QString& name, std::int16_t first, std::int16_t last)
     {
         return font.DownChar(name, first, last, view);
     }
-    bool CheckChar(double sum, std::int16_t first, std::int16_t last) { return font.CheckChar(sum, first, last, view); }
+    auto CheckChar(double sum, std::int16_t first, std::int16_t last) { return font.CheckChar(sum, first, last, view); }
 };
 
 }  // namespace modburn::fake

@@ -1,7 +1,6 @@
 // Font library download and verification on fake platform parts and the
 // simulated device, on a virtual clock.
 
-#include "errorof.h"
 #include "fakedevice.h"
 #include "fakelink.h"
 #include "fakeplatform.h"
@@ -124,7 +123,7 @@ private slots:
     void rejectedPageEndsTheDownload();
     void silentPageIsNotTakenFromAnEarlierReply();
     void silentDownloadCheckFails();
-    void errorsPassToTheCallerWithTheFileClosed();
+    void errorsEndTheOperationWithTheFileClosed();
 
     void checkCharDigits_data();
     void checkCharDigits();
@@ -142,7 +141,7 @@ void FontLibTest::shortFileIsPaddedAndSummed()
     const Bytes file = Pattern(300);
     rig.files.Put(QStringLiteral("Hzk12.bin"), file);
 
-    QVERIFY(rig.DownChar(QStringLiteral("Hzk12"), 10, 11));
+    QVERIFY(rig.DownChar(QStringLiteral("Hzk12"), 10, 11).Verified());
 
     const Bytes wire = rig.Sent();
     QCOMPARE(wire, ExpectedWire(file, 10, 11));
@@ -167,7 +166,7 @@ void FontLibTest::emptyFileSendsZeros()
     Rig rig;
     rig.files.Put(QStringLiteral("Hzk16s.bin"), {});
 
-    QVERIFY(rig.DownChar(QStringLiteral("Hzk16s"), 0, 2));
+    QVERIFY(rig.DownChar(QStringLiteral("Hzk16s"), 0, 2).Verified());
 
     const Bytes wire = rig.Sent();
     QCOMPARE(wire, ExpectedWire({}, 0, 2));
@@ -181,7 +180,7 @@ void FontLibTest::rangeBelowItsStartSendsOnlyTheCheck()
     Rig rig;
     rig.files.Put(QStringLiteral("Hzk24s.bin"), Pattern(1000));
 
-    QVERIFY(rig.DownChar(QStringLiteral("Hzk24s"), 5, 4));
+    QVERIFY(rig.DownChar(QStringLiteral("Hzk24s"), 5, 4).Verified());
 
     const Bytes wire = rig.Sent();
     QCOMPARE(wire.size(), std::size_t{fr::CheckFrameLen});
@@ -200,7 +199,7 @@ void FontLibTest::onlyTheRangeIsRead()
     const Bytes file = Pattern(2000);
     rig.files.Put(QStringLiteral("Hzk12.bin"), file);
 
-    QVERIFY(rig.DownChar(QStringLiteral("Hzk12"), 0, 1));
+    QVERIFY(rig.DownChar(QStringLiteral("Hzk12"), 0, 1).Verified());
     QCOMPARE(rig.files.bytesRead, 512);
     const Bytes sent(file.begin(), file.begin() + 512);
     QCOMPARE(rig.device.device.FontSum(0, 1), Sum(sent));
@@ -231,7 +230,7 @@ void FontLibTest::captionsFollowTheLibrary()
 
     Rig rig;
     rig.files.Put(name + QStringLiteral(".bin"), Pattern(4 * 256));
-    QVERIFY(rig.DownChar(name, 20, 23));
+    QVERIFY(rig.DownChar(name, 20, 23).Verified());
 
     const Captions expected{{option, loading + "."},  {option, loading + "."}, {option, loading + ".."},
                             {option, loading + ".."}, {option, done},          {option, done + "   校验成功"}};
@@ -268,7 +267,7 @@ void FontLibTest::otherNamesChangeNoCaption()
 
     Rig rig;
     rig.files.Put(file, Pattern(600));
-    QVERIFY(rig.DownChar(name, 0, 2));
+    QVERIFY(rig.DownChar(name, 0, 2).Verified());
     QCOMPARE(rig.files.opened, QStringList{rig.files.InCurrentDir(file)});
     QVERIFY(rig.window.captions.empty());
     QCOMPARE(rig.HZProgressBar.history.size(), std::size_t{3});
@@ -281,7 +280,7 @@ void FontLibTest::onePageFillsTheBar()
     rig.HZProgressBar.history.clear();
     rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(256));
 
-    QVERIFY(rig.DownChar(QStringLiteral("Hzk12"), 7, 7));
+    QVERIFY(rig.DownChar(QStringLiteral("Hzk12"), 7, 7).Verified());
     QCOMPARE(rig.HZProgressBar.history, std::vector<float>{100.0f});
 }
 
@@ -315,7 +314,7 @@ void FontLibTest::failedCheckKeepsThePortOpen()
     QVERIFY(fr::Hex(Sum(file), 8).find_first_of("ABCDEF") != std::string::npos);
     rig.files.Put(name + QStringLiteral(".bin"), file);
 
-    QVERIFY(!rig.DownChar(name, 0, 3));
+    QCOMPARE(rig.DownChar(name, 0, 3).ending, fontlib::FontEnding::SumDiffers);
     QCOMPARE(rig.window.captions.back().second, caption);
     QCOMPARE(rig.MSComm1.closeCalls, 0);
     QCOMPARE(rig.Panel(), Setting);
@@ -349,8 +348,9 @@ void FontLibTest::rejectedPageEndsTheDownload()
     rig.StatusBar1.SetPanelText(IStatusBar::FirstPanel, "  " + Setting + " 通讯失败");
     rig.files.Put(QStringLiteral("Hzk24st.bin"), Pattern(4 * 256));
 
-    QVERIFY(
-        !rig.DownChar(QStringLiteral("Hzk24st"), static_cast<std::int16_t>(sPage), static_cast<std::int16_t>(ePage)));
+    const fontlib::FontOutcome outcome =
+        rig.DownChar(QStringLiteral("Hzk24st"), static_cast<std::int16_t>(sPage), static_cast<std::int16_t>(ePage));
+    QCOMPARE(outcome.ending, fontlib::FontEnding::PageRefused);
 
     QCOMPARE(rig.Panel(), Setting + " 通讯错误");
     QCOMPARE(rig.MSComm1.closeCalls, 1);
@@ -375,7 +375,7 @@ void FontLibTest::silentPageIsNotTakenFromAnEarlierReply()
     rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(4 * 256));
 
     const std::int64_t start = rig.clock.Now();
-    QVERIFY(!rig.DownChar(QStringLiteral("Hzk12"), 10, 13));
+    QCOMPARE(rig.DownChar(QStringLiteral("Hzk12"), 10, 13).ending, fontlib::FontEnding::NoAnswer);
 
     // Its time-out, then as long again for a late reply, which must not answer
     // the next operation's frame.
@@ -394,7 +394,7 @@ void FontLibTest::silentDownloadCheckFails()
     Rig rig(options);
     rig.files.Put(QStringLiteral("Hzk24s.bin"), Pattern(512));
 
-    QVERIFY(!rig.DownChar(QStringLiteral("Hzk24s"), 0, 1));
+    QCOMPARE(rig.DownChar(QStringLiteral("Hzk24s"), 0, 1).ending, fontlib::FontEnding::NoAnswer);
 
     QCOMPARE(rig.Panel(), Setting + " 通讯失败");
     QCOMPARE(rig.MSComm1.closeCalls, 1);
@@ -402,17 +402,19 @@ void FontLibTest::silentDownloadCheckFails()
     QCOMPARE(rig.window.captions.back().second, QStringLiteral("HZ24S     下载完成"));
 }
 
-void FontLibTest::errorsPassToTheCallerWithTheFileClosed()
+void FontLibTest::errorsEndTheOperationWithTheFileClosed()
 {
     {
         Rig rig;
-        QCOMPARE(ErrorOf([&] { rig.DownChar(QStringLiteral("Hzk12"), 0, 1); }), err::FileNotFound);
+        const fontlib::FontOutcome outcome = rig.DownChar(QStringLiteral("Hzk12"), 0, 1);
+        QCOMPARE(outcome.ending, fontlib::FontEnding::FileMissing);
+        QCOMPARE(outcome.error, err::FileNotFound);
         QVERIFY(rig.Sent().empty());
     }
     {
         Rig rig;  // a span of 32768 pages after the first does not fit
         rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(10));
-        QCOMPARE(ErrorOf([&] { rig.DownChar(QStringLiteral("Hzk12"), -1, 32767); }), err::Overflow);
+        QCOMPARE(rig.DownChar(QStringLiteral("Hzk12"), -1, 32767).ending, fontlib::FontEnding::OutOfRange);
         QVERIFY(rig.Sent().empty());
         QCOMPARE(rig.files.openFiles, 0);
         QCOMPARE(rig.Panel(), Setting);
@@ -422,8 +424,8 @@ void FontLibTest::errorsPassToTheCallerWithTheFileClosed()
         options.fontPageWriteMs = 50;
         Rig rig(options);
         rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(4 * 256));
-        rig.clock.After(75, [&] { rig.control.Shutdown(); });  // the window closes during page 2
-        QCOMPARE(ErrorOf([&] { rig.DownChar(QStringLiteral("Hzk12"), 0, 3); }), err::WindowClosed);
+        rig.clock.After(75, [&] { rig.control.Stop(); });  // the window closes during page 2
+        QCOMPARE(rig.DownChar(QStringLiteral("Hzk12"), 0, 3).ending, fontlib::FontEnding::StoppedByOwner);
         QCOMPARE(rig.Sent().size(), std::size_t{2 * 523});
         QCOMPARE(rig.files.openFiles, 0);
         QCOMPARE(rig.Panel(), Setting);
@@ -481,13 +483,9 @@ void FontLibTest::checkCharOutOfRangeSendsNothing()
     QFETCH(double, checksum);
 
     Rig rig;
-    int number = 0;
-    try {
-        rig.CheckChar(checksum, 0, 1);
-    } catch (const RuntimeError& e) {
-        number = e.Number();
-    }
-    QCOMPARE(number, err::Overflow);
+    const fontlib::FontOutcome outcome = rig.CheckChar(checksum, 0, 1);
+    QCOMPARE(outcome.ending, fontlib::FontEnding::OutOfRange);
+    QCOMPARE(outcome.error, err::Overflow);
     QVERIFY(rig.Sent().empty());
     QCOMPARE(rig.MSComm1.clearCalls, 0);
 }
@@ -497,15 +495,15 @@ void FontLibTest::checkCharAgainstTheDevice()
     Rig rig;
     const Bytes file = Pattern(3 * 256);
     rig.files.Put(QStringLiteral("Hzk16s.bin"), file);
-    QVERIFY(rig.DownChar(QStringLiteral("Hzk16s"), 40, 42));
+    QVERIFY(rig.DownChar(QStringLiteral("Hzk16s"), 40, 42).Verified());
     const Captions afterDownload = rig.window.captions;
 
-    QVERIFY(rig.CheckChar(Sum(file), 40, 42));
+    QVERIFY(rig.CheckChar(Sum(file), 40, 42).Verified());
     QCOMPARE(rig.MSComm1.closeCalls, 0);
 
-    QVERIFY(!rig.CheckChar(Sum(file) + 1.0, 40, 42));
+    QCOMPARE(rig.CheckChar(Sum(file) + 1.0, 40, 42).ending, fontlib::FontEnding::SumDiffers);
     QCOMPARE(rig.MSComm1.closeCalls, 1);
-    QVERIFY(!rig.CheckChar(Sum(file), 40, 41));
+    QCOMPARE(rig.CheckChar(Sum(file), 40, 41).ending, fontlib::FontEnding::SumDiffers);
     // Nothing shows in the window.
     QCOMPARE(rig.Panel(), Setting);
     QCOMPARE(rig.window.captions, afterDownload);
@@ -518,12 +516,12 @@ void FontLibTest::checkCharLowerCaseReplyFails()
     options.lowerCaseCheckDigits = true;
     Rig rig(options);
     rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(256));
-    QVERIFY(!rig.DownChar(QStringLiteral("Hzk12"), 0, 0));
+    QCOMPARE(rig.DownChar(QStringLiteral("Hzk12"), 0, 0).ending, fontlib::FontEnding::SumDiffers);
     const std::uint32_t sum = rig.device.device.FontSum(0, 0);
     QVERIFY(fr::Hex(sum, 8).find_first_of("ABCDEF") != std::string::npos);
     rig.MSComm1.closeCalls = 0;
 
-    QVERIFY(!rig.CheckChar(sum, 0, 0));
+    QCOMPARE(rig.CheckChar(sum, 0, 0).ending, fontlib::FontEnding::SumDiffers);
     QCOMPARE(rig.MSComm1.closeCalls, 1);
 }
 
@@ -531,14 +529,14 @@ void FontLibTest::silentCheckIsNotTakenFromAnEarlierReply()
 {
     Rig rig;
     rig.files.Put(QStringLiteral("Hzk12.bin"), Pattern(256));
-    QVERIFY(rig.DownChar(QStringLiteral("Hzk12"), 0, 0));
+    QVERIFY(rig.DownChar(QStringLiteral("Hzk12"), 0, 0).Verified());
     const std::uint32_t sum = rig.device.device.FontSum(0, 0);
-    QVERIFY(rig.CheckChar(sum, 0, 0));
+    QVERIFY(rig.CheckChar(sum, 0, 0).Verified());
 
     // The matching digits of that reply are still in RecBuf.
     rig.Deafen();
     const std::int64_t start = rig.clock.Now();
-    QVERIFY(!rig.CheckChar(sum, 0, 0));
+    QCOMPARE(rig.CheckChar(sum, 0, 0).ending, fontlib::FontEnding::NoAnswer);
     QCOMPARE(rig.clock.Now() - start, std::int64_t{2 * 5000});
     QCOMPARE(rig.Panel(), Setting + " 通讯失败");
     QCOMPARE(rig.MSComm1.closeCalls, 1);
@@ -550,10 +548,10 @@ void FontLibTest::lateCheckReplyDoesNotAnswerTheNextCheck()
     options.replyDelayMs = 6000;  // after the time-out, within twice it
     Rig rig(options);
     // Nothing stored: the device's own sum of page 0 is 0, which matches.
-    QVERIFY(!rig.CheckChar(0, 0, 0));
+    QCOMPARE(rig.CheckChar(0, 0, 0).ending, fontlib::FontEnding::NoAnswer);
     QCOMPARE(rig.Panel(), Setting + " 通讯失败");
     rig.Deafen();
-    QVERIFY(!rig.CheckChar(0, 0, 0));
+    QCOMPARE(rig.CheckChar(0, 0, 0).ending, fontlib::FontEnding::NoAnswer);
 }
 
 QTEST_GUILESS_MAIN(FontLibTest)

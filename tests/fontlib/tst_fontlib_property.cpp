@@ -127,7 +127,7 @@ void FontPropertyTest::resultsMatchTheDevice()
 
         bool stored = false;
         try {
-            stored = rig.DownChar(QStringLiteral("Hzk16s"), schedule.sPage, schedule.ePage);
+            stored = rig.DownChar(QStringLiteral("Hzk16s"), schedule.sPage, schedule.ePage).Verified();
         } catch (const std::exception& e) {
             return fail(QStringLiteral("DownChar did not end: %1").arg(QString::fromLatin1(e.what())));
         }
@@ -148,7 +148,7 @@ void FontPropertyTest::resultsMatchTheDevice()
         const auto asked = static_cast<std::int32_t>(sum + static_cast<std::uint32_t>(schedule.checkOffset));
         bool matches = false;
         try {
-            matches = rig.CheckChar(asked, schedule.sPage, schedule.ePage);
+            matches = rig.CheckChar(asked, schedule.sPage, schedule.ePage).Verified();
         } catch (const std::exception& e) {
             return fail(QStringLiteral("CheckChar did not end: %1").arg(QString::fromLatin1(e.what())));
         }

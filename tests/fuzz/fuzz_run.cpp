@@ -97,15 +97,15 @@ void FuzzRun(Input& in)
     rig.files.Put(run::ImageFileName, schedule.image);
 
     RunSeen seen;
+    run::Outcome outcome;
     try {
-        rig.Press();
+        outcome = rig.Press();
     } catch (const std::exception&) {
         seen.hung = true;  // the fake event queue's verdict on a wait that never ends
     }
-    const run::Outcome& outcome = rig.run.LastOutcome();
     seen.statusText = rig.window.text;
-    seen.outcomeProgrammed = outcome.verdict == run::Verdict::Programmed;
-    seen.outcomeStopped = outcome.verdict == run::Verdict::Stopped;
+    seen.outcomeProgrammed = outcome.Programmed();
+    seen.outcomeStopped = outcome.ending == run::Ending::StoppedByExit;
     seen.elapsedMs = rig.clock.Now();
     const std::string broken = BrokenPromise(schedule, rig.peer, seen);
     FUZZ_CHECK(broken.empty(), broken.c_str());
@@ -179,7 +179,7 @@ void FuzzDownChar(Input& in)
     FontCaseRig rig(c);
     bool result = false;
     try {
-        result = rig.DownChar(QStringLiteral("Font"), c.sPage, c.ePage);
+        result = rig.DownChar(QStringLiteral("Font"), c.sPage, c.ePage).Verified();
     } catch (const std::exception& e) {
         modburn::fuzz::Fail(__FILE__, __LINE__, "DownChar returned", e.what());
     }

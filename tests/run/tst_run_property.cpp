@@ -42,15 +42,15 @@ void RunPropertyTest::verdictMatchesTheDevice()
         rig.files.Put(run::ImageFileName, schedule.image);
 
         RunSeen seen;
+        run::Outcome outcome;
         try {
-            rig.Press();
+            outcome = rig.Press();
         } catch (const std::exception&) {
             seen.hung = true;  // the fake event queue's verdict on a wait that never ends
         }
-        const run::Outcome& outcome = rig.run.LastOutcome();
         seen.statusText = rig.window.text;
-        seen.outcomeProgrammed = outcome.verdict == run::Verdict::Programmed;
-        seen.outcomeStopped = outcome.verdict == run::Verdict::Stopped;
+        seen.outcomeProgrammed = outcome.Programmed();
+        seen.outcomeStopped = outcome.ending == run::Ending::StoppedByExit;
         seen.elapsedMs = rig.clock.Now();
         const std::string broken = BrokenPromise(schedule, rig.peer, seen);
         if (!broken.empty()) {
@@ -58,9 +58,8 @@ void RunPropertyTest::verdictMatchesTheDevice()
                                  .arg(seed)
                                  .arg(QString::fromStdString(broken), rig.window.text)));
         }
-        (outcome.verdict == run::Verdict::Programmed ? programmed
-         : outcome.verdict == run::Verdict::Failed   ? failed
-                                                     : errors)++;
+        // Not programmed, yet no run-time error: a page refused, or the lock bytes.
+        (outcome.Programmed() ? programmed : outcome.error == err::None ? failed : errors)++;
     }
     qInfo("%zu schedules: %d programmed, %d failed, %d ended by an error", schedules.seeds.size(), programmed, failed,
           errors);

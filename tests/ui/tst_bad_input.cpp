@@ -6,12 +6,13 @@
 // platform or on the real Qt adapters alone.
 
 #include "launcher.h"
-#include "platform/errors.h"
+#include "platform/qt/progressbarwidget.h"
+#include "platform/qt/statusbarwidget.h"
+#include "run/windowview.h"
 #include "ui/form1.h"
 
 #include <QDir>
 #include <QFile>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -70,9 +71,10 @@ private slots:
 private:
     // A window of its own for every test: its first settling wait is 1 s.
     std::unique_ptr<Form1> NewWindow();
-    void SetTexts(Form1& form, const QString& address, const QString& port);
-    // Clicks RUN; a run still going after `boundMs` is ended by closing the window.
-    RunResult ClickRun(Form1& form, int boundMs = RunBoundMs);
+    // Runs as a click on RUN does with these texts in the boxes, keeping the
+    // outcome, which the window only shows; a run still going after
+    // RunBoundMs is ended by closing the window.
+    RunResult RunOnce(Form1& form, const QString& address, const QString& port);
     // The frames the simulator has received since the last call, one line
     // each, after waiting `ms` for more.
     QStringList TakeFrames(int ms);
@@ -126,13 +128,7 @@ std::unique_ptr<Form1> BadInputTest::NewWindow()
     return form;
 }
 
-void BadInputTest::SetTexts(Form1& form, const QString& address, const QString& port)
-{
-    form.findChild<QLineEdit*>(QStringLiteral("IPaddr"))->setText(address);
-    form.findChild<QLineEdit*>(QStringLiteral("Port"))->setText(port);
-}
-
-RunResult BadInputTest::ClickRun(Form1& form, int boundMs)
+RunResult BadInputTest::RunOnce(Form1& form, const QString& address, const QString& port)
 {
     RunResult result;
     QTimer watchdog;
@@ -143,11 +139,13 @@ RunResult BadInputTest::ClickRun(Form1& form, int boundMs)
             form.close();
         }
     });
-    watchdog.start(boundMs);
-    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Run")), Qt::LeftButton);
+    watchdog.start(RunBoundMs);
+    // The window's kind of view, on the window's own parts.
+    run::WindowView view{form, *form.findChild<StatusBarWidget*>(QStringLiteral("StatusBar1")),
+                         *form.findChild<ProgressBarWidget*>(QStringLiteral("PriProgressBar")), form.control()};
+    result.outcome = form.programmingRun().Run({address, port, QDir::current().filePath(ImageName)}, view);
     watchdog.stop();
     result.status = form.StatusText();
-    result.outcome = form.programmingRun().LastOutcome();
     return result;
 }
 
@@ -172,11 +170,10 @@ void BadInputTest::VerifyAlive(Form1& form)
 void BadInputTest::VerifyNextRunWorks(Form1& form)
 {
     QFile::remove(flashOut_);
-    SetTexts(form, QStringLiteral("127.0.0.1"), port_);
-    const RunResult next = ClickRun(form);
+    const RunResult next = RunOnce(form, QStringLiteral("127.0.0.1"), port_);
     QVERIFY(!next.timedOut);
     QCOMPARE(next.status, Good);
-    QCOMPARE(next.outcome.verdict, run::Verdict::Programmed);
+    QCOMPARE(next.outcome.ending, run::Ending::Programmed);
     // The transcript shows a good run's pages, so an empty one means nothing went.
     const QStringList frames = TakeFrames(LoggedMs);
     QVERIFY2(frames.filter(QStringLiteral("<- page ")).size() >= 128, qPrintable(frames.join(u'\n')));
@@ -197,17 +194,14 @@ void BadInputTest::failedConnectThenTheNextRunWorks()
 {
     auto form = NewWindow();
     QVERIFY(form);
-    // The simulator listens on 127.0.0.1 only.
-    SetTexts(*form, QStringLiteral("::1"), port_);
-
-    // The connection is refused (or IPv6 is not there at all) before the
-    // connect wait ends at the next Timer4 tick: the first send fails.
-    const RunResult result = ClickRun(*form);
+    // The simulator listens on 127.0.0.1 only. The connection is refused (or
+    // IPv6 is not there at all) before the connect wait ends at the next
+    // Timer4 tick: the first send fails.
+    const RunResult result = RunOnce(*form, QStringLiteral("::1"), port_);
     QVERIFY(!result.timedOut);
     VerifyAlive(*form);
     QCOMPARE(result.status, Blank);
-    QCOMPARE(result.outcome.verdict, run::Verdict::Error);
-    QCOMPARE(int{result.outcome.error}, int{err::SocketBadState});
+    QCOMPARE(result.outcome.ending, run::Ending::Unreachable);
     QCOMPARE(TakeFrames(InFlightMs), QStringList());
     // The next run must close the socket the failed one left and connect anew.
     VerifyNextRunWorks(*form);

@@ -2,6 +2,8 @@
 
 #include "link/qt/qtlinkparts.h"
 
+#include "link/qt/qtdevice.h"
+
 namespace modburn {
 
 SendingEventQueue::SendingEventQueue(QtSocket& socket) : socket_(socket)
@@ -19,6 +21,28 @@ void SendingEventQueue::WaitEvents()
 {
     socket_.SendPending();
     events_.WaitEvents();
+}
+
+}  // namespace modburn
+
+namespace modburn {
+
+QtDevice::QtDevice() : parts_(std::make_unique<QtLinkParts>())
+{
+    // What a window does when it loads: runs allowed, timers running.
+    LoadLink(parts_->link, parts_->control);
+}
+
+QtDevice::~QtDevice() = default;
+
+Link& QtDevice::link()
+{
+    return parts_->link;
+}
+
+RunControl& QtDevice::control()
+{
+    return parts_->control;
 }
 
 }  // namespace modburn

@@ -21,6 +21,7 @@ public:
 
     void DoEvents() override;
     void WaitEvents() override;
+    void Wake() override { events_.Wake(); }
 
 private:
     QtSocket& socket_;
@@ -34,7 +35,7 @@ struct QtLinkParts {
     QtTimer timer1;
     QtTimer timer4;
     SendingEventQueue events{tcp};
-    RunControl control;
+    RunControl control{events};
     Link link{tcp, udp, timer1, timer4, events, control};
 };
 

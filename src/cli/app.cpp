@@ -1,5 +1,5 @@
-// The command dispatch: parse, check, resolve, then program a fleet or run a
-// font operation on the main thread, reporting as chosen.
+// The command dispatch: parse, check, resolve, then do the job on every
+// device at once, reporting as chosen.
 
 #include "cli/app.h"
 
@@ -7,9 +7,7 @@
 #include "cli/fleet.h"
 #include "cli/options.h"
 #include "cli/render.h"
-#include "cli/session.h"
 #include "cli/targets.h"
-#include "link/qt/qtlinkparts.h"
 #include "platform/qt/process.h"
 #include "platform/qt/qtfile.h"
 #include "platform/text.h"
@@ -18,14 +16,13 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -83,84 +80,74 @@ struct Output {
 // while the work winds down ends the program outright.
 struct Interrupts {
     bool signalled = false;
-    std::function<void()> stop;
+    Fleet* fleet = nullptr;  // the work, while it lives
 
     void Signal()
     {
         if (signalled)
             std::_Exit(ExitInterrupted);
         signalled = true;
-        if (stop)
-            stop();
-    }
-
-    // `stop` stops the work for as long as the returned guard lives, and not
-    // after: the work it names goes with the guard's scope.
-    struct Guard {
-        Interrupts& interrupts;
-        ~Guard() { interrupts.stop = nullptr; }
-    };
-    [[nodiscard]] Guard StopWith(std::function<void()> onSignal)
-    {
-        stop = std::move(onSignal);
-        return {*this};
+        if (fleet)
+            fleet->Interrupt();
     }
 };
 
-int Program(const CommandLine& line, const std::vector<Target>& targets, Interrupts& interrupts)
+int ExitStatusFor(Verdict verdict)
 {
-    const QString imagePath =
-        QFileInfo(line.image.value_or(QDir::current().filePath(run::ImageFileName))).absoluteFilePath();
-    // The image as it is now, so a report can be matched to the file that went out.
-    QByteArray image;
-    if (const auto why = CheckReadableFile(imagePath, MaxImageBytes, &image))
-        return Refuse(QStringLiteral("image ") + *why);
-    const RunRecord record{ToolVersion(),
-                           QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex()),
-                           image.size()};
+    switch (verdict) {
+    case Verdict::Programmed:
+    case Verdict::Verified:
+    case Verdict::Match:
+        return ExitDone;
+    case Verdict::GaveUp:
+        return ExitGaveUp;
+    case Verdict::Interrupted:
+        return ExitInterrupted;
+    default:
+        return ExitFailed;
+    }
+}
+
+// Checks the job's file, then does the job on every device at once.
+int Perform(const CommandLine& line, const std::vector<Target>& targets, Interrupts& interrupts)
+{
+    Job job{Job::Kind::Program, {}, line.fontName, line.checksum, line.firstPage, line.lastPage};
+    RunRecord record{ToolVersion(), {}, {}};
+    switch (line.command) {
+    case Command::Program: {
+        job.imagePath = QFileInfo(line.image.value_or(QDir::current().filePath(run::ImageFileName))).absoluteFilePath();
+        // The image as it is now, so a report can be matched to the file that went out.
+        QByteArray image;
+        if (const auto why = CheckReadableFile(job.imagePath, MaxImageBytes, &image))
+            return Refuse(QStringLiteral("image ") + *why);
+        record.imageSha256 = QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex());
+        record.imageBytes = image.size();
+        break;
+    }
+    case Command::FontDownload: {
+        job.kind = Job::Kind::FontDownload;
+        // Where the download will look for it: the working folder.
+        const QString path = QtFileSystem().InCurrentDir(TrimBlanks(line.fontName) + QStringLiteral(".bin"));
+        if (const auto why = CheckReadableFile(path, -1))
+            return Refuse(QStringLiteral("font library ") + *why);
+        break;
+    }
+    default:
+        job.kind = Job::Kind::FontCheck;
+        break;
+    }
     RaiseDescriptorLimit();
 
     Output output(line.json, record);
-    Fleet fleet(targets, imagePath, output.reporter);
-    const auto stopping = interrupts.StopWith([&fleet] { fleet.Interrupt(); });
+    Fleet fleet(targets, job, output.reporter);
+    interrupts.fleet = &fleet;
+    const auto forget = qScopeGuard([&interrupts] { interrupts.fleet = nullptr; });
     QObject::connect(
         &fleet, &Fleet::Finished, &fleet, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     fleet.Start(line.giveUpAfterS);
     if (!fleet.Done())
         QCoreApplication::exec();
-    return fleet.ExitCode();
-}
-
-int FontOperation(const CommandLine& line, const Target& target, Interrupts& interrupts)
-{
-    QtFileSystem files;
-    if (line.command == Command::FontDownload) {
-        // Where the download will look for it: the working folder.
-        const QString path = files.InCurrentDir(TrimBlanks(line.fontName) + QStringLiteral(".bin"));
-        if (const auto why = CheckReadableFile(path, -1))
-            return Refuse(QStringLiteral("font library ") + *why);
-    }
-
-    Output output(line.json, RunRecord{ToolVersion(), {}, {}});
-    QtLinkParts device;
-    QElapsedTimer clock;
-    clock.start();
-    const auto sink = [&output](const Event& event) { output.reporter.OnEvent(event); };
-    Session session({device.link, device.control, files, [&clock] { return clock.elapsed(); }}, target, sink);
-    // The operation runs here, on the main thread; signals and redraws come
-    // in through the link's own yields.
-    const auto stopping = interrupts.StopWith([&session] { session.Stop(Verdict::Interrupted); });
-
-    output.reporter.Begin({target.label});
-    Event end = line.command == Command::FontDownload ? session.Download(line.fontName, line.firstPage, line.lastPage)
-                                                      : session.Check(line.checksum, line.firstPage, line.lastPage);
-    Event summary = end;
-    summary.kind = EventKind::Summary;
-    summary.elapsedMs = clock.elapsed();
-    output.reporter.Finish({end}, summary);
-    if (end.verdict == Verdict::Interrupted)
-        return ExitInterrupted;
-    return end.verdict == Verdict::Verified || end.verdict == Verdict::Match ? ExitDone : ExitFailed;
+    return ExitStatusFor(fleet.Outcome());
 }
 
 }  // namespace
@@ -192,9 +179,7 @@ int Main(int argc, char* argv[])
     const Targets resolved = ResolveDevices(line.devices, SystemResolve);
     if (!resolved.error.isEmpty())
         return Refuse(resolved.error);
-    if (line.command == Command::Program)
-        return Program(line, resolved.targets, interrupts);
-    return FontOperation(line, resolved.targets.front(), interrupts);
+    return Perform(line, resolved.targets, interrupts);
 }
 
 }  // namespace modburn::cli

@@ -10,13 +10,6 @@ namespace modburn::cli {
 
 namespace {
 
-// Indexed by the enum's value: a new enumerator without a name fails to compile.
-template <typename Enum, std::size_t N>
-QString NameOf(Enum value, const std::array<const char*, N>& names)
-{
-    return QString::fromLatin1(names.at(static_cast<std::size_t>(value)));
-}
-
 constexpr std::array<const char*, 7> EventNames{"start", "status", "progress", "panel", "caption", "end", "summary"};
 constexpr std::array<const char*, 10> VerdictNames{"",        "programmed",  "failed",   "error", "stopped",
                                                    "gave-up", "interrupted", "verified", "match", "mismatch"};
@@ -26,6 +19,7 @@ constexpr std::array<const char*, 16> PhaseNames{
     "resending",     "programming",     "page refused", "programming", "lock bytes good", "lock bytes bad",
     "no lock bytes", "lock bytes read", "working",      "working"};
 
+// Indexed by the enum's value: a new enumerator without a name fails to compile.
 static_assert(EventNames.size() == static_cast<std::size_t>(EventKind::Summary) + 1);
 static_assert(VerdictNames.size() == static_cast<std::size_t>(Verdict::Mismatch) + 1);
 static_assert(PhaseNames.size() == static_cast<std::size_t>(run::Step::CloseAsked) + 1);
@@ -34,37 +28,35 @@ static_assert(PhaseNames.size() == static_cast<std::size_t>(run::Step::CloseAske
 
 QString EventName(EventKind kind)
 {
-    return NameOf(kind, EventNames);
+    return QString::fromLatin1(EventNames.at(static_cast<std::size_t>(kind)));
 }
 
 QString VerdictName(Verdict verdict)
 {
-    return verdict == Verdict::None ? QString() : NameOf(verdict, VerdictNames);
+    return verdict == Verdict::None ? QString()
+                                    : QString::fromLatin1(VerdictNames.at(static_cast<std::size_t>(verdict)));
 }
 
 QString PhaseName(std::optional<run::Step> phase)
 {
-    return phase ? NameOf(*phase, PhaseNames) : QStringLiteral("waiting");
+    return phase ? QString::fromLatin1(PhaseNames.at(static_cast<std::size_t>(*phase))) : QStringLiteral("waiting");
 }
 
 QString OneLine(const QString& designed)
 {
-    QString text = designed;
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-    QStringList parts;
-    for (const QString& line : text.split(u'\n')) {
+    QStringList kept;
+    // A CR LF leaves an empty line between, dropped with the blank ones.
+    for (const QString& line : QString(designed).replace(u'\r', u'\n').split(u'\n')) {
         if (const QString trimmed = line.trimmed(); !trimmed.isEmpty())
-            parts << trimmed;
+            kept << trimmed;
     }
-    return parts.join(QStringLiteral(" / "));
+    return kept.join(QStringLiteral(" / "));
 }
 
 QString LocksText(const Locks& locks)
 {
-    QStringList bytes;
-    for (const std::uint8_t byte : locks)
-        bytes << QStringLiteral("%1").arg(int{byte}, 2, 16, QLatin1Char('0')).toUpper();
-    return bytes.join(u' ');
+    const QByteArray bytes(reinterpret_cast<const char*>(locks.data()), static_cast<qsizetype>(locks.size()));
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
 }  // namespace modburn::cli

@@ -7,7 +7,6 @@
 
 #include <QString>
 
-#include <array>
 #include <cstdint>
 #include <optional>
 

@@ -1,14 +1,17 @@
 #pragma once
 
-// Programming many devices at once. The run waits by yielding to its
-// thread's event queue, so two runs on one thread would nest and hold each
-// other up: every device gets a thread of its own, with its own platform
-// parts, link and run. Threads talk only through queued calls.
+// Doing one job on many devices at once (a font operation is a fleet of one).
+// The run waits by yielding to its thread's event queue, so two runs on one
+// thread would nest and hold each other up: every device gets a thread of its
+// own, with its own platform parts, link and session. Events reach the main
+// thread through a queue; a stop reaches a device's wait directly.
 
 #include "cli/events.h"
 #include "cli/render.h"
+#include "cli/session.h"
 #include "cli/targets.h"
 
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QObject>
 #include <QThread>
@@ -20,32 +23,33 @@
 #include <utility>
 #include <vector>
 
+namespace modburn {
+class RunControl;
+}
+
 namespace modburn::cli {
 
-class Session;
-
-// One device's run on its own thread. Its parts are made in run() and never
+// One device's job on its own thread. Its parts are made in run() and never
 // leave the thread; events go out through `deliver`, called on that thread.
 class DeviceThread : public QThread {
     Q_OBJECT
 public:
-    DeviceThread(Target target, QString imagePath, std::function<void(const Event&)> deliver);
+    DeviceThread(Target target, Job job, std::function<void(const Event&)> deliver);
 
-    // From any thread: ends the run at its next yield, or keeps it from starting.
-    void RequestStop(Verdict reason);
+    // From any thread: ends the job at once, or keeps it from starting.
+    void RequestStop();
 
 protected:
     void run() override;
 
 private:
     const Target target_;
-    const QString imagePath_;
+    const Job job_;
     const std::function<void(const Event&)> deliver_;
 
     QMutex mutex_;
-    QObject* context_ = nullptr;  // lives on the device thread while the run is on
-    Session* session_ = nullptr;
-    std::optional<Verdict> stopAsked_;
+    RunControl* control_ = nullptr;  // the device's, while its parts exist
+    bool stopAsked_ = false;
 };
 
 // Every device's thread, their events on the main thread, the give-up time
@@ -53,17 +57,16 @@ private:
 class Fleet : public QObject {
     Q_OBJECT
 public:
-    Fleet(std::vector<Target> targets, QString imagePath, Reporter& reporter, QObject* parent = nullptr);
+    Fleet(std::vector<Target> targets, Job job, Reporter& reporter, QObject* parent = nullptr);
     ~Fleet() override;
 
-    // Starts every device at once; after `giveUpAfterS` the runs still going are stopped.
+    // Starts every device at once; after `giveUpAfterS` the jobs still going are stopped.
     void Start(std::optional<double> giveUpAfterS);
-    // Ctrl-C or SIGTERM: every run still going ends at once.
-    void Interrupt();
+    // Ctrl-C or SIGTERM: every job still going ends at once.
+    void Interrupt() { StopRemaining(Verdict::Interrupted); }
     bool Done() const { return done_; }
-
-    // 0 all programmed, 1 any not, 3 given up on, 130 interrupted.
-    int ExitCode() const;
+    // The summary's verdict, once done.
+    Verdict Outcome() const { return verdict_; }
 
 signals:
     void Finished();
@@ -72,7 +75,6 @@ private:
     struct Device {
         Target target;
         std::unique_ptr<DeviceThread> thread;
-        Verdict stopReason = Verdict::None;
         bool ended = false;
         Event end;
     };
@@ -89,14 +91,15 @@ private:
     std::vector<std::pair<std::size_t, Event>> inbox_;  // in the order the threads posted them
 
     std::vector<Device> devices_;
-    const QString imagePath_;
+    const Job job_;
     Reporter& reporter_;
     QTimer giveUp_;
     std::optional<double> giveUpAfterS_;
-    std::int64_t startedAt_ = 0;
+    QElapsedTimer clock_;
     int ended_ = 0;
-    bool interrupted_ = false;
-    bool gaveUp_ = false;
+    // Why the fleet stopped the jobs still going: Interrupted or GaveUp.
+    Verdict stopReason_ = Verdict::None;
+    Verdict verdict_ = Verdict::None;
     bool done_ = false;
 };
 

@@ -1,5 +1,7 @@
-// Parsing modburn-cli's arguments: commands, options, device addresses and
-// the numbers the font operations take.
+// modburn-cli's arguments on QCommandLineParser: one table declares every
+// option, the commands it applies to, its help and how its value lands in the
+// CommandLine, and the help is made from it. Ours are only the device
+// addresses, the numbers and what each command's operands must be.
 
 #include "cli/options.h"
 
@@ -7,24 +9,35 @@
 #include "platform/errors.h"
 #include "platform/text.h"
 
+#include <QCommandLineParser>
 #include <QHostAddress>
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <array>
+#include <iterator>
 #include <limits>
-#include <map>
-
-#ifndef MODBURN_VERSION
-#define MODBURN_VERSION "unknown"
-#endif
 
 namespace modburn::cli {
 
 namespace {
 
 constexpr double MaxSeconds = 1e6;
-// Long enough for any real argument; longer text is only quoted in part.
-constexpr int QuoteLength = 40;
+constexpr qint64 MaxDeviceListBytes = qint64{4} * 1024 * 1024;  // more is not a list a person wrote
+constexpr int QuoteLength = 40;  // enough for any real argument; longer text is quoted in part
+constexpr const char* PageKind = "a page number (0..32767)";
+constexpr QChar NoBreak = u'\u00A0';  // keeps a usage unit such as "[--port N]" on one line of the help
+
+// Qt takes every "-..." for an option, but a negative number is a checksum or
+// a value for our checks to refuse, and no option of ours starts with a digit.
+// Such an argument passes Qt behind a mark no argument can hold (argv has no
+// NUL), taken off again from whatever Qt hands back.
+constexpr QChar Mark = u'\0';
+
+QString Unmarked(const QString& text)
+{
+    return text.startsWith(Mark) ? text.mid(1) : text;
+}
 
 // The whole text matches `pattern`, which spells digits as [0-9]: never
 // trimmed, and no other script's digits.
@@ -43,7 +56,11 @@ std::optional<int> ParsePortText(const QString& text)
     }
 }
 
-// An argument as error messages show it: quoted, and cut when very long.
+std::optional<QString> FileName(const QString& text)
+{
+    return text.isEmpty() ? std::nullopt : std::optional(text);
+}
+
 QString Quote(const QString& text)
 {
     if (text.size() > QuoteLength)
@@ -57,168 +74,142 @@ bool IsIPv6(const QString& text)
     return address.setAddress(text) && address.protocol() == QAbstractSocket::IPv6Protocol;
 }
 
-// Letters, digits and hyphens in dot-separated labels of up to 63, no label
-// starting or ending with a hyphen, at most 253 in all before an optional
-// final dot: anything else is refused before any lookup is made.
-bool IsHostName(const QString& text)
-{
-    return Matches(text, "(?=.{1,253}\\.?\\z)[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?"
-                         "(\\.[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*\\.?");
-}
-
-enum class Takes { Flag, Value };
-
-struct OptionRule {
-    Takes takes;
-    std::vector<Command> commands;
-};
-
-const std::map<QString, OptionRule>& Rules()
-{
-    static const std::map<QString, OptionRule> rules{
-        {QStringLiteral("--image"), {Takes::Value, {Command::Program}}},
-        {QStringLiteral("--give-up-after"), {Takes::Value, {Command::Program}}},
-        {QStringLiteral("--devices-from"), {Takes::Value, {Command::Program}}},
-        {QStringLiteral("--port"), {Takes::Value, {Command::Program, Command::FontDownload, Command::FontCheck}}},
-        {QStringLiteral("--json"), {Takes::Flag, {Command::Program, Command::FontDownload, Command::FontCheck}}},
-    };
-    return rules;
-}
-
-std::optional<Command> CommandNamed(const QString& name)
-{
-    if (name == QLatin1String("program"))
-        return Command::Program;
-    if (name == QLatin1String("font-download"))
-        return Command::FontDownload;
-    if (name == QLatin1String("font-check"))
-        return Command::FontCheck;
-    return std::nullopt;
-}
-
 struct Failure {
     QString message;
 };
 
-void ApplyOption(CommandLine& line, const QString& name, const QString& value)
+// `error` is read once `value` is there, so the call that made `value` may have set it.
+template <typename T>
+T Need(const std::optional<T>& value, const QString& error, const QString& prefix = {})
 {
-    if (name == QLatin1String("--json")) {
-        line.json = true;
-    } else if (name == QLatin1String("--image")) {
-        if (value.isEmpty())
-            throw Failure{QStringLiteral("--image: the file name is empty")};
-        line.image = value;
-    } else if (name == QLatin1String("--port")) {
-        const auto port = ParsePortText(value);
-        if (!port)
-            throw Failure{QStringLiteral("--port: %1 is not a port number (1..65535)").arg(Quote(value))};
-        line.port = *port;
-    } else if (name == QLatin1String("--give-up-after")) {
-        const auto seconds = ParseSecondsText(value);
-        if (!seconds)
-            throw Failure{
-                QStringLiteral("--give-up-after: %1 is not a number of seconds greater than 0").arg(Quote(value))};
-        line.giveUpAfterS = seconds;
-    } else if (name == QLatin1String("--devices-from")) {
-        if (value.isEmpty())
-            throw Failure{QStringLiteral("--devices-from: the file name is empty")};
-        line.devicesFrom = value;
+    if (!value)
+        throw Failure{prefix + error};
+    return *value;
+}
+
+// An argument as given, with what it is (an option, an operand) for the messages.
+struct Given {
+    QString what;
+    QString text;
+    template <typename Parse>
+    auto As(Parse parse, const char* kind) const
+    {
+        return Need(parse(text), QStringLiteral("%1: %2 is not %3").arg(what, Quote(text), QLatin1String(kind)));
     }
+};
+
+struct CommandSpec {
+    Command command;
+    const char* name;
+    const char* operands;
+    const char* help;
+};
+
+constexpr std::array Commands{
+    CommandSpec{Command::Program, "program", "ADDRESS[:PORT]...", "programs every device's module at once"},
+    CommandSpec{Command::FontDownload, "font-download", "ADDRESS[:PORT] NAME FIRST_PAGE LAST_PAGE",
+                "sends NAME.bin into the font pages and has the device verify them"},
+    CommandSpec{Command::FontCheck, "font-check", "ADDRESS[:PORT] CHECKSUM FIRST_PAGE LAST_PAGE",
+                "asks the device whether the pages sum to CHECKSUM"},
+};
+
+struct OptionSpec {
+    const char* name;
+    const char* valueName;  // empty for a flag
+    std::vector<Command> commands;
+    const char* help;
+    void (*apply)(CommandLine& line, const Given& value);
+
+    bool AppliesTo(Command command) const { return std::ranges::find(commands, command) != commands.end(); }
+    // U+00A0 (NoBreak) between name and value, which trimmed() takes off after a flag.
+    QString Synopsis() const { return QStringLiteral("--%1\u00A0%2").arg(name, valueName).trimmed(); }
+};
+
+const std::vector<Command> ForProgram{Command::Program};
+const std::vector<Command> ForEvery{Command::Program, Command::FontDownload, Command::FontCheck};
+
+// Every option, once: a new one is a row here and its field in CommandLine.
+const std::vector<OptionSpec> Options{
+    {"image", "FILE", ForProgram, "the firmware image (default TavimorkAVRMODavr.bin; at most 8192 bytes)",
+     [](CommandLine& line, const Given& value) { line.image = value.As(FileName, "a file name"); }},
+    {"port", "N", ForEvery, "the TCP port of devices without their own (default 4001)",
+     [](CommandLine& line, const Given& value) { line.port = value.As(ParsePortText, "a port number (1..65535)"); }},
+    {"give-up-after", "S", ForProgram, "stop every run still going after S seconds (exit 3)",
+     [](CommandLine& line, const Given& value) {
+         line.giveUpAfterS = value.As(ParseSecondsText, "a number of seconds greater than 0");
+     }},
+    {"devices-from", "FILE", ForProgram, "more devices, one a line as on the command line (# starts a comment)",
+     [](CommandLine& line, const Given& value) { line.devicesFrom = value.As(FileName, "a file name"); }},
+    {"json", "", ForEvery, "one JSON object per line and event on stdout",
+     [](CommandLine& line, const Given&) { line.json = true; }},
+};
+
+const OptionSpec* OptionNamed(const QString& name)
+{
+    const auto found = std::ranges::find_if(Options, [&](const OptionSpec& option) { return name == option.name; });
+    return found == Options.end() ? nullptr : &*found;
 }
 
-std::int16_t Page(const QString& what, const QString& text)
+void ApplyOperands(CommandLine& line, const CommandSpec& command, const QStringList& operands, const TextReader& read)
 {
-    const auto page = ParsePageText(text);
-    if (!page)
-        throw Failure{QStringLiteral("%1: %2 is not a page number (0..32767)").arg(what, Quote(text))};
-    return *page;
-}
-
-void ApplyPositionals(CommandLine& line, const QStringList& positionals, const TextReader& read)
-{
-    const auto device = [&line](const QString& text) {
-        QString error;
-        const auto entry = ParseDeviceText(text, line.port, &error);
-        if (!entry)
-            throw Failure{error};
-        return *entry;
-    };
-    const auto pages = [&line](const QString& first, const QString& last) {
-        line.firstPage = Page(QStringLiteral("FIRST_PAGE"), first);
-        line.lastPage = Page(QStringLiteral("LAST_PAGE"), last);
-        if (line.lastPage < line.firstPage)
-            throw Failure{
-                QStringLiteral("LAST_PAGE %1 is before FIRST_PAGE %2").arg(line.lastPage).arg(line.firstPage)};
-    };
-
-    switch (line.command) {
-    case Command::Program: {
+    QString error;
+    const auto device = [&](const QString& text) { return Need(ParseDeviceText(text, line.port, &error), error); };
+    if (line.command == Command::Program) {
         std::vector<DeviceEntry> listed;
         if (line.devicesFrom) {
-            QString error;
-            const auto text = read(*line.devicesFrom, &error);
-            if (!text)
-                throw Failure{QStringLiteral("--devices-from: %1").arg(error)};
-            const auto entries = ParseDeviceList(*text, *line.devicesFrom, line.port, &error);
-            if (!entries)
-                throw Failure{error};
-            listed = *entries;
+            const QString text = Need(read(*line.devicesFrom, &error), error, QStringLiteral("--devices-from: "));
+            listed = Need(ParseDeviceList(text, *line.devicesFrom, line.port, &error), error);
         }
-        const qsizetype count = positionals.size() + static_cast<qsizetype>(listed.size());
+        const qsizetype count = operands.size() + static_cast<qsizetype>(listed.size());
         if (count == 0)
-            throw Failure{
-                line.devicesFrom
-                    ? QStringLiteral("program: no device address given, and none in %1").arg(Quote(*line.devicesFrom))
-                    : QStringLiteral("program: no device address given")};
+            throw Failure{QStringLiteral("program: no device address given") +
+                          (line.devicesFrom ? QStringLiteral(", and none in ") + Quote(*line.devicesFrom) : QString())};
         if (count > MaxDevices)
             throw Failure{QStringLiteral("program: %1 devices given, at most %2 at once").arg(count).arg(MaxDevices)};
-        for (const QString& text : positionals)
-            line.devices.push_back(device(text));
+        std::ranges::transform(operands, std::back_inserter(line.devices), device);
         line.devices.insert(line.devices.end(), listed.begin(), listed.end());
-        break;
+        return;
     }
-    case Command::FontDownload:
-        if (positionals.size() != 4)
-            throw Failure{QStringLiteral("font-download takes ADDRESS[:PORT] NAME FIRST_PAGE LAST_PAGE")};
-        line.devices.push_back(device(positionals[0]));
+    if (operands.size() != 4)
+        throw Failure{QStringLiteral("%1 takes %2").arg(command.name, command.operands)};
+    line.devices.push_back(device(operands[0]));
+    if (line.command == Command::FontDownload) {
         // As given: the download trims it for the file name, but matches a
         // library's captions on the exact name, as the window's caller would.
-        line.fontName = positionals[1];
+        line.fontName = operands[1];
         if (TrimBlanks(line.fontName).isEmpty())
             throw Failure{QStringLiteral("font-download: NAME is empty")};
-        pages(positionals[2], positionals[3]);
-        break;
-    case Command::FontCheck: {
-        if (positionals.size() != 4)
-            throw Failure{QStringLiteral("font-check takes ADDRESS[:PORT] CHECKSUM FIRST_PAGE LAST_PAGE")};
-        line.devices.push_back(device(positionals[0]));
-        const auto checksum = ParseChecksumText(positionals[1]);
-        if (!checksum)
-            throw Failure{QStringLiteral("CHECKSUM: %1 is not a whole number from -2147483648 to 2147483647")
-                              .arg(Quote(positionals[1]))};
-        line.checksum = *checksum;
-        pages(positionals[2], positionals[3]);
-        break;
+    } else {
+        line.checksum = Given{QStringLiteral("CHECKSUM"), operands[1]}.As(
+            ParseChecksumText, "a whole number from -2147483648 to 2147483647");
     }
-    case Command::Help:
-    case Command::Version:
-        break;
-    }
+    line.firstPage = Given{QStringLiteral("FIRST_PAGE"), operands[2]}.As(ParsePageText, PageKind);
+    line.lastPage = Given{QStringLiteral("LAST_PAGE"), operands[3]}.As(ParsePageText, PageKind);
+    if (line.lastPage < line.firstPage)
+        throw Failure{QStringLiteral("LAST_PAGE %1 is before FIRST_PAGE %2").arg(line.lastPage).arg(line.firstPage)};
+}
+
+// `head` padded to `indent`, then `text` filled up to 79 columns, going on under `indent`.
+QString Block(const QString& head, QString text, qsizetype indent)
+{
+    text.replace(QRegularExpression(QStringLiteral("(.{1,%1})( +|$)").arg(79 - indent)), QStringLiteral("\\1\n"));
+    text.chop(1);
+    return head.leftJustified(indent - 1) + u' ' + text.replace(u'\n', u'\n' + QString(indent, u' ')) + u'\n';
 }
 
 }  // namespace
 
 QString DeviceEntry::Label() const
 {
-    const QString shown = host.contains(u':') ? QStringLiteral("[%1]").arg(host) : host;
-    return shown + u':' + QString::number(port);
+    return (host.contains(u':') ? u'[' + host + u']' : host) + u':' + QString::number(port);
 }
 
 std::optional<std::int16_t> ParsePageText(const QString& text)
 {
-    if (!Matches(text, "[0-9]{1,10}") || text.toLongLong() > std::numeric_limits<std::int16_t>::max())
+    const qlonglong page = text.toLongLong();
+    if (!Matches(text, "[0-9]{1,10}") || page > std::numeric_limits<std::int16_t>::max())
         return std::nullopt;
-    return static_cast<std::int16_t>(text.toLongLong());
+    return static_cast<std::int16_t>(page);
 }
 
 std::optional<std::int32_t> ParseChecksumText(const QString& text)
@@ -232,88 +223,60 @@ std::optional<std::int32_t> ParseChecksumText(const QString& text)
 
 std::optional<double> ParseSecondsText(const QString& text)
 {
-    if (text.size() > 20 || !Matches(text, "[0-9]+(\\.[0-9]+)?"))
-        return std::nullopt;
     const double seconds = text.toDouble();
-    if (!(seconds > 0) || seconds > MaxSeconds)
+    if (text.size() > 20 || !Matches(text, "[0-9]+(\\.[0-9]+)?") || !(seconds > 0) || seconds > MaxSeconds)
         return std::nullopt;
     return seconds;
 }
 
 std::optional<DeviceEntry> ParseDeviceText(const QString& text, int defaultPort, QString* error)
 {
-    const auto fail = [&](const QString& why) -> std::optional<DeviceEntry> {
+    const auto fail = [&](const QString& why) {
         *error = QStringLiteral("device %1: %2").arg(Quote(text), why);
         return std::nullopt;
     };
-    if (text.isEmpty())
-        return fail(QStringLiteral("empty address"));
-
-    QString host;
-    std::optional<QString> portText;
-    if (text.startsWith(u'[')) {
-        const qsizetype close = text.indexOf(u']');
-        if (close < 0)
-            return fail(QStringLiteral("'[' without ']'"));
-        host = text.mid(1, close - 1);
-        const QString rest = text.mid(close + 1);
-        if (!rest.isEmpty()) {
-            if (!rest.startsWith(u':'))
-                return fail(QStringLiteral("expected ':PORT' after ']'"));
-            portText = rest.mid(1);
-        }
-        if (!IsIPv6(host))
-            return fail(QStringLiteral("not an IPv6 address in brackets"));
-    } else if (text.count(u':') > 1) {
-        // More than one colon can only be a bare IPv6 address, which has no port.
+    // More than one colon outside brackets can only be a bare IPv6 address, which has no port.
+    if (!text.startsWith(u'[') && text.count(u':') > 1) {
         if (!IsIPv6(text))
             return fail(QStringLiteral("not an address (write an IPv6 address with a port as [address]:port)"));
-        host = text;
-    } else {
-        const qsizetype colon = text.indexOf(u':');
-        host = colon < 0 ? text : text.left(colon);
-        if (colon >= 0)
-            portText = text.mid(colon + 1);
-        if (!IsHostName(host))
-            return fail(QStringLiteral("not an IPv4 address or host name"));
+        return DeviceEntry{text, defaultPort};
     }
-
-    DeviceEntry entry{host, defaultPort};
-    if (portText) {
-        const auto port = ParsePortText(*portText);
-        if (!port)
-            return fail(QStringLiteral("port %1 is not a number from 1 to 65535").arg(Quote(*portText)));
-        entry.port = *port;
-    }
-    return entry;
+    // [IPv6] or a name: letters, digits and hyphens in dot-separated labels of up
+    // to 63, none starting or ending with a hyphen, at most 253 in all before an
+    // optional final dot; then an optional :PORT. Nothing else is looked up.
+    static const QRegularExpression form(QRegularExpression::anchoredPattern(
+        QStringLiteral("(?:\\[([^\\]]*)\\]|((?=[^:]{1,253}\\.?(?::|\\z))[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?"
+                       "(?:\\.[A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?)*\\.?))(?::(.*))?")));
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch() || (text.startsWith(u'[') && !IsIPv6(match.captured(1))))
+        return fail(text.startsWith(u'[') ? QStringLiteral("not an IPv6 address in brackets ([address]:port)")
+                                          : QStringLiteral("not an IPv4 address or host name"));
+    const auto port = match.hasCaptured(3) ? ParsePortText(match.captured(3)) : defaultPort;
+    if (!port)
+        return fail(QStringLiteral("port %1 is not a number from 1 to 65535").arg(Quote(match.captured(3))));
+    return DeviceEntry{text.startsWith(u'[') ? match.captured(1) : match.captured(2), *port};
 }
 
 std::optional<std::vector<DeviceEntry>> ParseDeviceList(const QString& text, const QString& source, int defaultPort,
                                                         QString* error)
 {
     std::vector<DeviceEntry> entries;
-    int number = 0;
     // Some editors start UTF-8 with a byte order mark; it is not part of the first device.
-    const QStringView body = text.startsWith(QChar(0xFEFF)) ? QStringView(text).mid(1) : QStringView(text);
-    for (const QStringView raw : body.split(u'\n')) {
-        ++number;
+    const QStringList lines = (text.startsWith(QChar(0xFEFF)) ? text.mid(1) : text).split(u'\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
         // No device text holds a '#', so a comment may follow one on its line.
-        const qsizetype hash = raw.indexOf(u'#');
-        const QString item = (hash < 0 ? raw : raw.left(hash)).trimmed().toString();
+        const QString item = lines[i].section(u'#', 0, 0).trimmed();
         if (item.isEmpty())
             continue;
-        QString why;
+        // The limit is refused at the line past it, so a huge list is not read to
+        // the end first; `why` says so unless the device itself is refused.
+        QString why = QStringLiteral("more than %1 devices").arg(MaxDevices);
         const auto entry = ParseDeviceText(item, defaultPort, &why);
-        if (!entry) {
-            *error = QStringLiteral("%1:%2: %3").arg(source).arg(number).arg(why);
+        if (!entry || static_cast<int>(entries.size()) == MaxDevices) {
+            *error = QStringLiteral("%1:%2: ").arg(source).arg(i + 1) + why;
             return std::nullopt;
         }
         entries.push_back(*entry);
-        // Refused here already, so a huge list is not parsed to the end first.
-        if (static_cast<qsizetype>(entries.size()) > MaxDevices) {
-            *error = QStringLiteral("%1:%2: more than %3 devices").arg(source).arg(number).arg(MaxDevices);
-            return std::nullopt;
-        }
     }
     return entries;
 }
@@ -321,77 +284,60 @@ std::optional<std::vector<DeviceEntry>> ParseDeviceList(const QString& text, con
 std::optional<QString> ReadDeviceListFile(const QString& path, QString* error)
 {
     QByteArray bytes;
-    if (const auto why = CheckReadableFile(path, MaxDeviceListBytes, &bytes)) {
-        *error = *why;
-        return std::nullopt;
-    }
-    return QString::fromUtf8(bytes);
+    const auto why = CheckReadableFile(path, MaxDeviceListBytes, &bytes);
+    *error = why.value_or(QString());
+    return why ? std::nullopt : std::optional(QString::fromUtf8(bytes));
 }
 
 ParseResult ParseCommandLine(const QStringList& args, const TextReader& read)
 {
     ParseResult result;
     CommandLine& line = result.line;
+    QStringList argv{QStringLiteral("modburn-cli")};
+    for (const QString& arg : args)
+        argv << (arg.size() > 1 && arg[0] == u'-' && arg[1] >= u'0' && arg[1] <= u'9' ? Mark + arg : arg);
+    QCommandLineParser parser;
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOptions({help, version});
+    // Asked after both parses, as the second may take a "--" for a value: help
+    // and version win wherever they stand before "--", whatever else is wrong.
+    const auto helpOrVersion = [&] {
+        line.command = parser.isSet(help) ? Command::Help : parser.isSet(version) ? Command::Version : line.command;
+        return parser.isSet(help) || parser.isSet(version);
+    };
     try {
-        // Help and version win wherever they stand, as long as options are still read.
-        for (const QString& arg : args) {
-            if (arg == QLatin1String("--"))
-                break;
-            if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-                line.command = Command::Help;
-                return result;
-            }
-            if (arg == QLatin1String("--version")) {
-                line.command = Command::Version;
-                return result;
-            }
+        // First the command, the first operand; then again with its options.
+        parser.parse(argv);
+        if (helpOrVersion())
+            return result;
+        const QString name = Unmarked(parser.positionalArguments().value(0));
+        const auto command = std::ranges::find_if(Commands, [&](const CommandSpec& spec) { return name == spec.name; });
+        if (command == Commands.end())
+            throw Failure{name.isEmpty() ? QStringLiteral("no command given")
+                                         : QStringLiteral("unknown command %1").arg(Quote(name))};
+        line.command = command->command;
+        for (const OptionSpec& option : Options) {
+            if (option.AppliesTo(line.command))
+                parser.addOption(QCommandLineOption(QLatin1String(option.name), {}, QLatin1String(option.valueName)));
         }
-        if (args.isEmpty())
-            throw Failure{QStringLiteral("no command given")};
-        const auto command = CommandNamed(args.front());
-        if (!command)
-            throw Failure{QStringLiteral("unknown command %1").arg(Quote(args.front()))};
-        line.command = *command;
-
-        // Options first, so --port applies to every device wherever it stands.
-        QStringList positionals;
-        QStringList seen;
-        bool optionsEnded = false;
-        for (qsizetype i = 1; i < args.size(); ++i) {
-            const QString& arg = args[i];
-            if (optionsEnded || !arg.startsWith(QLatin1String("--"))) {
-                positionals << arg;
-                continue;
-            }
-            if (arg == QLatin1String("--")) {
-                optionsEnded = true;
-                continue;
-            }
-            const qsizetype equals = arg.indexOf(u'=');
-            const QString name = equals < 0 ? arg : arg.left(equals);
-            const auto rule = Rules().find(name);
-            if (rule == Rules().end())
-                throw Failure{QStringLiteral("unknown option %1").arg(Quote(name))};
-            const auto& commands = rule->second.commands;
-            if (std::find(commands.begin(), commands.end(), line.command) == commands.end())
-                throw Failure{QStringLiteral("%1 does not apply to %2").arg(name, args.front())};
-            if (seen.contains(name))
-                throw Failure{QStringLiteral("%1 given twice").arg(name)};
-            seen << name;
-            QString value;
-            if (rule->second.takes == Takes::Flag) {
-                if (equals >= 0)
-                    throw Failure{QStringLiteral("%1 takes no value").arg(name)};
-            } else if (equals >= 0) {
-                value = arg.mid(equals + 1);
-            } else if (i + 1 < args.size()) {
-                value = args[++i];
-            } else {
-                throw Failure{QStringLiteral("%1 needs a value").arg(name)};
-            }
-            ApplyOption(line, name, value);
+        const bool parsed = parser.parse(argv);
+        if (helpOrVersion())
+            return result;
+        if (const OptionSpec* other = OptionNamed(parser.unknownOptionNames().value(0)))
+            throw Failure{QStringLiteral("--%1 does not apply to %2").arg(other->name, command->name)};
+        // Otherwise Qt's own words ("Unknown option 'x'."), lower-case and without the stop, as ours are.
+        if (const QString why = parser.errorText(); !parsed)
+            throw Failure{why.left(1).toLower() + why.mid(1).chopped(why.endsWith(u'.') ? 1 : 0)};
+        // Every option before the operands, so --port applies to every device wherever it stands.
+        for (const QString& option : parser.optionNames()) {
+            if (parser.optionNames().count(option) > 1)
+                throw Failure{QStringLiteral("--%1 given twice").arg(option)};
+            OptionNamed(option)->apply(line, Given{QStringLiteral("--") + option, Unmarked(parser.value(option))});
         }
-        ApplyPositionals(line, positionals, read);
+        QStringList operands = parser.positionalArguments().mid(1);
+        std::ranges::transform(operands, operands.begin(), Unmarked);
+        ApplyOperands(line, *command, operands, read);
     } catch (const Failure& failure) {
         result.error = failure.message;
     }
@@ -400,35 +346,26 @@ ParseResult ParseCommandLine(const QStringList& args, const TextReader& read)
 
 QString HelpText()
 {
-    return QStringLiteral(
-        "Usage:\n"
-        "  modburn-cli program       [--image FILE] [--port N] [--give-up-after S] [--json]\n"
-        "                            [--devices-from FILE] ADDRESS[:PORT]...\n"
-        "  modburn-cli font-download [--port N] [--json] ADDRESS[:PORT] NAME FIRST_PAGE LAST_PAGE\n"
-        "  modburn-cli font-check    [--port N] [--json] ADDRESS[:PORT] CHECKSUM FIRST_PAGE LAST_PAGE\n"
-        "  modburn-cli --help | --version\n"
-        "\n"
-        "program        programs the print-driver module of every device at once,\n"
-        "               each on its own link, and prints a summary at the end.\n"
-        "font-download  sends NAME.bin from the working folder into the font pages\n"
-        "               FIRST_PAGE..LAST_PAGE and has the device verify them.\n"
-        "font-check     asks the device whether those pages sum to CHECKSUM.\n"
-        "\n"
-        "ADDRESS is an IPv4 address, a host name or an IPv6 address; a port of its\n"
-        "own is written ADDRESS:PORT or [IPv6]:PORT.\n"
-        "\n"
-        "Options:\n"
-        "  --image FILE        the firmware image (default TavimorkAVRMODavr.bin in the\n"
-        "                      working folder; at most 8192 bytes)\n"
-        "  --port N            the TCP port of devices without their own (default 4001)\n"
-        "  --give-up-after S   stop every run still going after S seconds (exit 3)\n"
-        "  --devices-from FILE more devices, one a line as on the command line\n"
-        "                      (blank lines and # comments skipped)\n"
-        "  --json              one JSON object per line and event on stdout\n"
-        "\n"
-        "Exit status: 0 all done, 1 a device not programmed or an operation failed,\n"
-        "2 bad usage or input (nothing sent), 3 --give-up-after ran out,\n"
-        "130 interrupted (Ctrl-C or SIGTERM).\n");
+    QString out = QStringLiteral("Usage:\n");
+    for (const CommandSpec& command : Commands) {
+        QString units;
+        for (const OptionSpec& option : Options)
+            units += option.AppliesTo(command.command) ? u'[' + option.Synopsis() + QStringLiteral("] ") : QString();
+        out += Block(QStringLiteral("  modburn-cli ") + command.name,
+                     units + QString::fromLatin1(command.operands).replace(u' ', NoBreak), 28);
+    }
+    out += QStringLiteral("  modburn-cli --help | --version\n\n");
+    for (const CommandSpec& command : Commands)
+        out += Block(QString::fromLatin1(command.name), QString::fromLatin1(command.help), 15);
+    out += QStringLiteral("\nADDRESS is an IPv4 address, a host name or an IPv6 address; a port of its own\n"
+                          "is written ADDRESS:PORT or [IPv6]:PORT. Numbers are decimal digits, without a\n"
+                          "sign (but CHECKSUM's minus); an option may be given only once.\n\nOptions:\n");
+    for (const OptionSpec& option : Options)
+        out += Block(QStringLiteral("  ") + option.Synopsis(), QString::fromLatin1(option.help), 22);
+    out += QStringLiteral("\nExit status: 0 all done, 1 a device not programmed or an operation failed,\n"
+                          "2 bad usage or input (nothing sent), 3 --give-up-after ran out,\n"
+                          "130 interrupted (Ctrl-C or SIGTERM).\n");
+    return out.replace(NoBreak, u' ');
 }
 
 QString ToolVersion()

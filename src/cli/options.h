@@ -19,8 +19,6 @@ inline constexpr int DefaultPort = 4001;
 // the hard one first); beyond this an operator should split the fleet rather
 // than meet the descriptor limit mid-run.
 inline constexpr int MaxDevices = 1024;
-// A device list longer than this is not one a person wrote.
-inline constexpr qint64 MaxDeviceListBytes = qint64{4} * 1024 * 1024;
 
 enum class Command { Help, Version, Program, FontDownload, FontCheck };
 
@@ -54,7 +52,7 @@ struct ParseResult {
 // The text of a file, or nothing with `error` saying why it cannot be had.
 using TextReader = std::function<std::optional<QString>(const QString& path, QString* error)>;
 
-// From disk: UTF-8, at most MaxDeviceListBytes.
+// From disk: UTF-8, at most 4 MiB.
 std::optional<QString> ReadDeviceListFile(const QString& path, QString* error);
 
 // `args` are the arguments after the program name.

@@ -2,17 +2,17 @@
 
 // Turning events into output: JSON lines, plain lines, the in-place progress
 // lines of a terminal and the summary table. The formatting is pure; the
-// reporters only keep what each output needs to remember between events.
+// reporter only keeps what each output needs to remember between events.
 
 #include "cli/events.h"
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QHash>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <unordered_map>
 #include <vector>
 
 namespace modburn::cli {
@@ -31,9 +31,6 @@ struct RunRecord {
     std::optional<qint64> imageBytes;  // the image's size
 };
 
-// The wall clock, in UTC; a parameter so tests can fix it.
-using WallClock = std::function<QDateTime()>;
-
 // UTC, ISO 8601 to the millisecond: 2026-12-08T18:53:18.123Z.
 QString IsoTime(const QDateTime& time);
 
@@ -51,41 +48,6 @@ QString PlainLine(const Event& event);
 // then the image's size and SHA-256 when one was sent.
 QString SummaryTable(const std::vector<Event>& ends, const RunRecord& record = {});
 
-// Terminal cells a text takes: East Asian wide characters take two.
-int DisplayWidth(const QString& text);
-// The longest start of `text` that fits in `width` cells.
-QString FitWidth(const QString& text, int width);
-
-// The state of every device as the terminal shows it, one line each.
-class ProgressBoard {
-public:
-    // A line for the device before its first event, so lines keep the given order.
-    void Add(const QString& label) { RowFor(label); }
-    void Apply(const Event& event);
-    // At most `rows` - 1 lines, each at most `columns` - 1 cells wide; when
-    // the devices do not fit, the last line counts the ones left out.
-    QStringList Lines(int columns, int rows) const;
-
-private:
-    struct Row {
-        QString label;
-        QString activity = PhaseName(std::nullopt);
-        bool fromStatus = false;  // the activity comes from the run's status texts
-        QString caption;
-        std::optional<int> page;
-        std::optional<int> percent;
-        bool ended = false;
-        Event end;
-    };
-    Row& RowFor(const QString& label);
-
-    std::vector<Row> rows_;
-    QHash<QString, int> index_;
-};
-
-// Escape sequences that replace the `previous` lines just printed with `lines`.
-QByteArray RedrawSequence(int previous, const QStringList& lines);
-
 using Writer = std::function<void(const QByteArray&)>;
 
 struct TerminalSize {
@@ -95,11 +57,12 @@ struct TerminalSize {
 
 // Writes events as they come and the end of the command, in one of the modes.
 // `out` is stdout; `err` takes the table in JSON mode, so stdout stays JSON.
-// `size` is asked at every redraw; `clock` defaults to the system's.
+// `size` is asked at every redraw; `clock`, the wall clock, defaults to the
+// system's (a parameter so tests can fix it).
 class Reporter {
 public:
     Reporter(OutputMode mode, Writer out, Writer err = {}, std::function<TerminalSize()> size = {},
-             RunRecord record = {}, WallClock clock = {});
+             RunRecord record = {}, std::function<QDateTime()> clock = {});
 
     // The devices, in the order given, before any of their events.
     void Begin(const QStringList& devices);
@@ -110,23 +73,32 @@ public:
     void Finish(const std::vector<Event>& ends, const Event& summary);
 
 private:
-    void Draw();
-
-    struct Seen {
-        bool status = false;
-        int step = -1;
+    // A device as the outputs last showed it.
+    struct Device {
+        QString label;
+        QString activity = PhaseName(std::nullopt);
+        bool fromStatus = false;  // the run says its progress in status texts
+        QString caption;
+        std::optional<int> page;
+        std::optional<int> percent;
+        std::optional<Event> end;
+        int tenth = -1;  // plain: the tenth of the way that last had a line
     };
+    Device& DeviceFor(const QString& label);
+    // At most `rows` - 1 lines, each at most `columns` - 1 cells wide.
+    QStringList Lines(TerminalSize size) const;
+    void Draw();
 
     OutputMode mode_;
     Writer out_;
     Writer err_;
     std::function<TerminalSize()> size_;
     RunRecord record_;
-    WallClock clock_;
-    ProgressBoard board_;        // terminal: the lines drawn
-    bool dirty_ = false;         // terminal: something changed since the last drawing
-    int shown_ = 0;              // terminal: lines drawn last time
-    QHash<QString, Seen> seen_;  // plain: what each device has shown
+    std::function<QDateTime()> clock_;
+    std::vector<Device> devices_;  // in the order first seen
+    std::unordered_map<QString, std::size_t> index_;
+    bool dirty_ = false;   // terminal: something changed since the last drawing
+    qsizetype shown_ = 0;  // terminal: lines drawn last time
 };
 
 }  // namespace modburn::cli

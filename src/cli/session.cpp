@@ -4,14 +4,11 @@
 #include "cli/session.h"
 
 #include "fontlib/fontlib.h"
-#include "frame/frame.h"
 #include "platform/statusbar.h"
 #include "run/run.h"
 #include "run/windowview.h"
 
 #include <QStringList>
-
-#include <map>
 
 namespace modburn::cli {
 
@@ -26,9 +23,9 @@ QString PageList(const std::vector<int>& pages)
         .arg(pages.size() == 1 ? QStringLiteral("page") : QStringLiteral("pages"), shown.join(QStringLiteral(", ")));
 }
 
-int Percent(int done, int of)
+QString Coded(const char* words, err::Number error)
 {
-    return of == 0 ? 100 : done * 100 / of;
+    return QStringLiteral("%1 (error %2)").arg(QLatin1String(words)).arg(static_cast<int>(error));
 }
 
 }  // namespace
@@ -36,8 +33,8 @@ int Percent(int done, int of)
 struct Session::State : run::IRunObserver, fontlib::IFontObserver {
     State(SessionParts p, Target t, EventSink s)
         : parts(std::move(p)), target(std::move(t)), sink(std::move(s)),
-          run(run::RunParts{parts.link, parts.control, serialPort, parts.files}),
-          font(fontlib::FontParts{parts.link, parts.control, serialPort, parts.files})
+          run(OperationParts{parts.link, parts.control, serialPort, parts.files}),
+          font(OperationParts{parts.link, parts.control, serialPort, parts.files})
     {
     }
 
@@ -50,13 +47,6 @@ struct Session::State : run::IRunObserver, fontlib::IFontObserver {
         event.message = message;
         return event;
     }
-    void Begin(const QString& what)
-    {
-        startedAt = parts.nowMs();
-        sink(Make(EventKind::Start, what));
-        // What the window does when it loads: runs allowed, timers on.
-        LoadLink(parts.link, parts.control);
-    }
     // The window's status bar starts empty here, so the words are the panel.
     void Panel(const QString& words)
     {
@@ -65,17 +55,26 @@ struct Session::State : run::IRunObserver, fontlib::IFontObserver {
         panel = words;
         sink(Make(EventKind::Panel, words));
     }
+    QString Unreachable(err::Number error) const
+    {
+        return QStringLiteral("unreachable: not connected to %1 port %2 after the connect wait (error %3 at the first "
+                              "send)")
+            .arg(target.address)
+            .arg(target.port)
+            .arg(static_cast<int>(error));
+    }
+    static QString Dropped(std::int64_t bytesSent, err::Number error)
+    {
+        return QStringLiteral("link dropped after %1 bytes sent (error %2)")
+            .arg(bytesSent)
+            .arg(static_cast<int>(error));
+    }
 
     void OnStep(const run::RunEvent& event) override;
     void OnEnd(const run::Outcome& outcome) override;
     void OnFontStep(const fontlib::FontEvent& event) override;
-    Event Finish(const run::Outcome& outcome);
-    // A stop asked for with a reason: the end names it and how far the work got.
-    void SayWhyStopped(Event& end) const;
-    // Starts a font operation on pages first..last, `what` saying which, and
-    // ends it with `yes` or `no` as it answers.
-    Event PerformFont(const QString& what, int firstPage, int lastPage, const std::function<bool(State&)>& operation,
-                      Verdict yes, Verdict no);
+    Event Program(const QString& imagePath);
+    Event Font(const Job& job);
 
     SessionParts parts;
     Target target;
@@ -89,43 +88,17 @@ struct Session::State : run::IRunObserver, fontlib::IFontObserver {
     QString panel;    // the designed status-bar text
     QString caption;  // the designed option caption
     int first = 0;
-    std::optional<fontlib::FontStep> fontFailure;
-    bool stopped = false;
-    Verdict stopReason = Verdict::Stopped;
-    bool fontOperation = false;
     std::optional<run::Step> lastPhase;  // of the last status line
-    std::optional<int> lastPage;         // of the last progress
 };
-
-void Session::State::SayWhyStopped(Event& end) const
-{
-    if (end.verdict != Verdict::Stopped || stopReason == Verdict::Stopped)
-        return;
-    end.verdict = stopReason;
-    if (!fontOperation)
-        end.message = QStringLiteral("last step: %1").arg(PhaseName(lastPhase));
-    else
-        end.message = lastPage ? QStringLiteral("last page: %1").arg(*lastPage) : QStringLiteral("before any page");
-}
 
 void Session::State::OnStep(const run::RunEvent& event)
 {
-    switch (event.step) {
-    case run::Step::PageDone: {
+    if (event.step == run::Step::PageDone) {
         Event progress = Make(EventKind::Progress);
         progress.page = event.page;
-        progress.percent = event.page * 100 / frame::ModulePages;
-        lastPage = event.page;
+        progress.percent = event.Percent();
         sink(progress);
         return;
-    }
-    case run::Step::LinkClosed:
-        // The window waits out its time-out and fails on the next send; a
-        // fleet is told at once.
-        parts.control.Shutdown(err::SocketBadState);
-        return;
-    default:
-        break;
     }
     const auto designed = run::StatusTextAfter(event, text);
     if (!designed)
@@ -134,11 +107,9 @@ void Session::State::OnStep(const run::RunEvent& event)
     Event status = Make(EventKind::Status, text);
     status.phase = event.step;
     lastPhase = event.step;
-    const bool paged = event.step == run::Step::PageAccepted || event.step == run::Step::PageRefused ||
-                       event.step == run::Step::PageSentAgain || event.step == run::Step::LocksMissing;
-    if (paged) {
+    if (const auto percent = event.Percent()) {
         status.page = event.page;
-        status.percent = event.page * 100 / frame::ModulePages;
+        status.percent = percent;
     }
     sink(status);
 }
@@ -149,46 +120,65 @@ void Session::State::OnEnd(const run::Outcome& outcome)
         Panel(*words);
 }
 
-Event Session::State::Finish(const run::Outcome& outcome)
+Event Session::State::Program(const QString& imagePath)
 {
+    using run::Ending;
+    const run::Outcome outcome = run.Run({target.address, QString::number(target.port), imagePath}, *this);
     Event end = Make(EventKind::End);
     end.locks = outcome.locks;
+    end.verdict = Verdict::Error;
     QStringList words;
     bool locksSaid = false;
-    switch (outcome.verdict) {
-    case run::Verdict::Programmed:
+    switch (outcome.ending) {
+    case Ending::Programmed:
         end.verdict = Verdict::Programmed;
         break;
-    case run::Verdict::Failed:
+    case Ending::PagesRefused:
+    case Ending::LocksMissing:
+    case Ending::LocksWrong:
         end.verdict = Verdict::Failed;
         if (!outcome.refusedPages.empty())
             words << PageList(outcome.refusedPages);
         if (outcome.locksMissing) {
-            words << QStringLiteral("no lock bytes after page %1").arg(frame::ModulePages - 1);
-        } else if (outcome.locks &&
-                   !frame::LocksExpected((*outcome.locks)[0], (*outcome.locks)[1], (*outcome.locks)[2])) {
+            words << QStringLiteral("no lock bytes after page 127");
+        } else if (!outcome.wrongLocks.empty()) {
             words << QStringLiteral("lock bytes %1, expected %2")
-                         .arg(LocksText(*outcome.locks), LocksText(frame::ExpectedLocks));
+                         .arg(LocksText(*outcome.locks), LocksText(run::ExpectedLocks));
             locksSaid = true;
         }
         break;
-    case run::Verdict::Stopped:
-    case run::Verdict::NotRun:
+    case Ending::Busy:
+    case Ending::StoppedByExit:
         end.verdict = Verdict::Stopped;
         words << QStringLiteral("stopped");
         break;
-    case run::Verdict::Error:
-        end.verdict = outcome.error == err::WindowClosed ? Verdict::Stopped : Verdict::Error;
-        words << DescribeError(outcome.error, outcome.connected, outcome.bytesSent, target);
+    case Ending::StoppedByOwner:
+        end.verdict = Verdict::Stopped;
+        words << QStringLiteral("last step: %1").arg(PhaseName(lastPhase));
+        break;
+    case Ending::Unreachable:
+        words << Unreachable(outcome.error);
+        break;
+    case Ending::LinkDropped:
+        words << Dropped(outcome.bytesSent, outcome.error);
+        break;
+    default:
+        words << Coded(outcome.ending == Ending::ImageMissing      ? "file not found"
+                       : outcome.ending == Ending::ImageUnreadable ? "file cannot be read"
+                       : outcome.ending == Ending::ImageTooLarge   ? "image file larger than 8192 bytes"
+                       : outcome.ending == Ending::BadPort         ? "invalid value (port or setting)"
+                                                                   : "run-time error",
+                       outcome.error);
         break;
     }
-    if (outcome.locks && !locksSaid)
-        words << QStringLiteral("lock bytes %1").arg(LocksText(*outcome.locks));
-    // The window keeps serial and link errors in its status bar; here they are said.
-    if (!panel.isEmpty())
-        words << QStringLiteral("status bar: ") + panel.trimmed();
+    if (outcome.ending != Ending::StoppedByOwner) {
+        if (outcome.locks && !locksSaid)
+            words << QStringLiteral("lock bytes %1").arg(LocksText(*outcome.locks));
+        // The window keeps serial and link errors in its status bar; here they are said.
+        if (!panel.isEmpty())
+            words << QStringLiteral("status bar: ") + panel.trimmed();
+    }
     end.message = words.join(QStringLiteral("; "));
-    SayWhyStopped(end);
     return end;
 }
 
@@ -198,17 +188,14 @@ void Session::State::OnFontStep(const fontlib::FontEvent& event)
     case fontlib::FontStep::PageStored: {
         Event progress = Make(EventKind::Progress);
         progress.page = first + event.index;
-        progress.percent = Percent(event.index, event.pagesAfterFirst);
-        lastPage = progress.page;
+        progress.percent = event.Percent();
         sink(progress);
         break;
     }
     case fontlib::FontStep::PageRefused:
-        fontFailure = event.step;
         Panel(fontlib::PageRefused);
         return;
     case fontlib::FontStep::NoAnswer:
-        fontFailure = event.step;
         Panel(fontlib::NoAnswer);
         return;
     default:
@@ -221,41 +208,56 @@ void Session::State::OnFontStep(const fontlib::FontEvent& event)
     }
 }
 
-Event Session::State::PerformFont(const QString& what, int firstPage, int lastPage,
-                                  const std::function<bool(State&)>& operation, Verdict yes, Verdict no)
+Event Session::State::Font(const Job& job)
 {
-    first = firstPage;
-    fontOperation = true;
-    Begin(QStringLiteral("%1 pages %2..%3 at %4 port %5")
-              .arg(what)
-              .arg(firstPage)
-              .arg(lastPage)
-              .arg(target.address)
-              .arg(target.port));
-    Event end;
-    try {
-        if (stopped)
-            throw RuntimeError(err::WindowClosed, "stopped");
-        // As a run opens it: the settling wait, then the connect wait.
-        parts.link.Open(target.address, QString::number(target.port));
-        const bool result = operation(*this);
-        end = Make(EventKind::End);
-        end.verdict = result ? yes : no;
-        if (fontFailure == fontlib::FontStep::PageRefused)
-            end.message = QStringLiteral("a page was refused (status bar:%1)").arg(fontlib::PageRefused);
-        else if (fontFailure == fontlib::FontStep::NoAnswer)
-            end.message = QStringLiteral("the device did not answer in time (status bar:%1)").arg(fontlib::NoAnswer);
-        else if (!result)
-            end.message = QStringLiteral("the device's sum differs");
-        else
-            end.message = QStringLiteral("the device's sum matches");
-    } catch (const RuntimeError& error) {
-        end = Make(EventKind::End);
-        end.verdict = error.Number() == err::WindowClosed ? Verdict::Stopped : Verdict::Error;
-        end.message = DescribeError(error.Number(), parts.link.EverConnected(), parts.link.BytesSent(), target);
+    using fontlib::FontEnding;
+    first = job.firstPage;
+    // As a run opens it: the settling wait, then the connect wait.
+    const fontlib::Endpoint endpoint{target.address, QString::number(target.port)};
+    const bool download = job.kind == Job::Kind::FontDownload;
+    const fontlib::FontOutcome outcome =
+        download ? font.DownChar(job.fontName, job.firstPage, job.lastPage, *this, &endpoint)
+                 : font.CheckChar(job.checksum, job.firstPage, job.lastPage, *this, &endpoint);
+    Event end = Make(EventKind::End);
+    end.verdict = Verdict::Error;
+    switch (outcome.ending) {
+    case FontEnding::Verified:
+        end.verdict = download ? Verdict::Verified : Verdict::Match;
+        end.message = QStringLiteral("the device's sum matches");
+        break;
+    case FontEnding::SumDiffers:
+    case FontEnding::PageRefused:
+    case FontEnding::NoAnswer:
+        end.verdict = download ? Verdict::Failed : Verdict::Mismatch;
+        end.message = outcome.ending == FontEnding::PageRefused
+                          ? QStringLiteral("a page was refused (status bar:%1)").arg(fontlib::PageRefused)
+                      : outcome.ending == FontEnding::NoAnswer
+                          ? QStringLiteral("the device did not answer in time (status bar:%1)").arg(fontlib::NoAnswer)
+                          : QStringLiteral("the device's sum differs");
+        break;
+    case FontEnding::Busy:
+        end.verdict = Verdict::Stopped;
+        end.message = QStringLiteral("stopped");
+        break;
+    case FontEnding::StoppedByOwner:
+        end.verdict = Verdict::Stopped;
+        end.message = outcome.lastPage ? QStringLiteral("last page: %1").arg(*outcome.lastPage)
+                                       : QStringLiteral("before any page");
+        break;
+    case FontEnding::Unreachable:
+        end.message = Unreachable(outcome.error);
+        break;
+    case FontEnding::LinkDropped:
+        end.message = Dropped(outcome.bytesSent, outcome.error);
+        break;
+    default:
+        end.message = Coded(outcome.ending == FontEnding::FileMissing      ? "file not found"
+                            : outcome.ending == FontEnding::FileUnreadable ? "file cannot be read"
+                            : outcome.ending == FontEnding::OutOfRange     ? "value out of range"
+                                                                           : "run-time error",
+                            outcome.error);
+        break;
     }
-    SayWhyStopped(end);
-    sink(end);
     return end;
 }
 
@@ -266,78 +268,28 @@ Session::Session(SessionParts parts, Target target, EventSink sink)
 
 Session::~Session() = default;
 
-Event Session::Program(const QString& imagePath)
+Event Session::Perform(const Job& job)
 {
     State& s = *s_;
-    s.Begin(QStringLiteral("%1 port %2").arg(s.target.address).arg(s.target.port));
-    const run::Outcome outcome =
-        s.stopped ? run::Outcome{} : s.run.Run({s.target.address, QString::number(s.target.port), imagePath}, s);
-    Event end = s.Finish(outcome);
-    s.sink(end);
-    return end;
-}
-
-Event Session::Download(const QString& name, std::int16_t first, std::int16_t last)
-{
-    return s_->PerformFont(
-        QStringLiteral("download %1.bin into").arg(name), first, last,
-        [&](State& s) { return s.font.DownChar(name, first, last, s); }, Verdict::Verified, Verdict::Failed);
-}
-
-Event Session::Check(std::int32_t checksum, std::int16_t first, std::int16_t last)
-{
-    const double sum = checksum;
-    return s_->PerformFont(
-        QStringLiteral("check sum %1 of").arg(checksum), first, last,
-        [&](State& s) { return s.font.CheckChar(sum, first, last, s); }, Verdict::Match, Verdict::Mismatch);
-}
-
-void Session::Stop(Verdict reason)
-{
-    s_->stopReason = reason;
-    // What closing the window does: every wait unwinds.
-    s_->stopped = true;
-    s_->parts.control.Shutdown();
-}
-
-QString DescribeError(err::Number number, bool connected, std::int64_t bytesSent, const Target& target)
-{
-    const QString code = QStringLiteral(" (error %1)").arg(static_cast<int>(number));
-    switch (number) {
-    case err::None:
-        return {};
-    case err::WindowClosed:
-        return QStringLiteral("stopped");
-    case err::SocketBadState:
-        if (!connected)
-            return QStringLiteral(
-                       "unreachable: not connected to %1 port %2 after the connect wait (error %3 at the first send)")
-                .arg(target.address)
-                .arg(target.port)
-                .arg(static_cast<int>(number));
-        return QStringLiteral("link dropped after %1 bytes sent").arg(bytesSent) + code;
-    case err::SubscriptOutOfRange:
-        // Nothing sent yet: the image read is what ran past its end.
-        return (bytesSent == 0 ? QStringLiteral("image file larger than 8192 bytes")
-                               : QStringLiteral("subscript out of range")) +
-               code;
-    default:
+    s.startedAt = s.parts.nowMs();
+    const QString where = QStringLiteral("%1 port %2").arg(s.target.address).arg(s.target.port);
+    const QString pages = QStringLiteral("pages %1..%2 at ").arg(job.firstPage).arg(job.lastPage) + where;
+    switch (job.kind) {
+    case Job::Kind::Program:
+        s.sink(s.Make(EventKind::Start, where));
+        break;
+    case Job::Kind::FontDownload:
+        s.sink(s.Make(EventKind::Start, QStringLiteral("download %1.bin into ").arg(job.fontName) + pages));
+        break;
+    case Job::Kind::FontCheck:
+        s.sink(s.Make(EventKind::Start, QStringLiteral("check sum %1 of ").arg(job.checksum) + pages));
         break;
     }
-    static const std::map<err::Number, const char*> words{
-        {err::SocketInvalidOperation, "socket refused the operation"},
-        {err::FileNotFound, "file not found"},
-        {err::FileAccess, "file cannot be read"},
-        {err::TypeMismatch, "invalid value (port or setting)"},
-        {err::InvalidPropertyValue, "invalid value (port or setting)"},
-        {err::Overflow, "value out of range"},
-        {err::CommInvalidPort, "serial port: invalid port number"},
-        {err::CommPortOpen, "serial port: already open"},
-        {err::LinkBusy, "link busy with another operation"},
-    };
-    // Numbers added later still get reported.
-    const auto found = words.find(number);
-    return QString::fromLatin1(found == words.end() ? "run-time error" : found->second) + code;
+    // Unlike the window, a link that closes under the job ends it at once.
+    s.parts.control.SetEndOnDroppedLink(true);
+    const Event end = job.kind == Job::Kind::Program ? s.Program(job.imagePath) : s.Font(job);
+    s.sink(end);
+    return end;
 }
 
 }  // namespace modburn::cli

@@ -43,7 +43,7 @@ struct Result {
 };
 
 struct Device {
-    QString kind;   // good, refuse, silent, closed
+    QString kind;   // good, refuse, silent, unanswered, drops, closed
     QString label;  // 127.0.0.1:port
     QString flashOut;
 };
@@ -120,6 +120,8 @@ Device CliProcessTest::StartDevice(const QString& kind, int index)
         options << QStringLiteral("--reject-page") << QStringLiteral("5");
     if (kind == QLatin1String("silent"))
         options << QStringLiteral("--silent-search") << QStringLiteral("1000000");
+    if (kind == QLatin1String("unanswered"))
+        options << QStringLiteral("--drop-page-reply") << QStringLiteral("5:1000000");
     // Page 10's reply is lost and the link closed while the tool waits for it.
     if (kind == QLatin1String("drops"))
         options << QStringLiteral("--close-after-page") << QStringLiteral("10") << QStringLiteral("--drop-page-reply")
@@ -164,8 +166,8 @@ void CliProcessTest::fleet_data()
                                            << QStringList{"programmed", "programmed", "programmed"} << 1000 << true;
     QTest::newRow("a refused page: 1") << QStringList{"good", "refuse", "good"} << QStringList{} << 1
                                        << QStringList{"programmed", "failed", "programmed"} << 1000 << false;
-    QTest::newRow("a silent device, given up on after 3 s: 3")
-        << QStringList{"good", "good", "good", "silent", "refuse"} << QStringList{"--give-up-after", "3"} << 3
+    QTest::newRow("a device that never answers page 5, given up on after 3 s: 3")
+        << QStringList{"good", "good", "good", "unanswered", "refuse"} << QStringList{"--give-up-after", "3"} << 3
         << QStringList{"programmed", "programmed", "programmed", "gave-up", "failed"} << 3000 << true;
     QTest::newRow("an unreachable device and one that drops the link: 1")
         << QStringList{"good", "closed", "drops"} << QStringList{} << 1 << QStringList{"programmed", "error", "error"}
@@ -237,9 +239,11 @@ void CliProcessTest::fleet()
             QVERIFY(end.value("message").toString().startsWith(QStringLiteral("link dropped")));
             QVERIFY2(end.value("elapsed_ms").toInteger() < 4000, qPrintable(end.value("message").toString()));
         }
-        if (kinds[i] == QLatin1String("silent")) {
-            QVERIFY(end.value("message").toString().contains(QStringLiteral("searching")));
+        if (kinds[i] == QLatin1String("unanswered")) {
+            // Given up at once, not at the wait's next tick 5 s from the start.
+            QVERIFY(end.value("message").toString().contains(QStringLiteral("last step: programming")));
             QVERIFY(end.value("elapsed_ms").toInteger() >= 2500);
+            QVERIFY2(end.value("elapsed_ms").toInteger() < 4500, qPrintable(end.value("message").toString()));
         }
     }
     // Nobody waits for another: every device that got somewhere was done
@@ -281,16 +285,18 @@ void CliProcessTest::fleet()
 void CliProcessTest::signalEndsEveryRunWithinASecond_data()
 {
     QTest::addColumn<int>("signal");
-    QTest::addColumn<bool>("font");  // a font download on the main thread, else two silent runs
-    QTest::newRow("SIGINT, two silent devices") << int{SIGINT} << false;
-    QTest::newRow("SIGTERM, two silent devices") << int{SIGTERM} << false;
-    QTest::newRow("SIGINT, a font download") << int{SIGINT} << true;
+    QTest::addColumn<QString>("wait");  // what the runs wait for when the signal comes
+    QTest::newRow("SIGINT, two silent searches") << int{SIGINT} << QStringLiteral("search");
+    // Nothing else wakes this wait for seconds: the stop itself must.
+    QTest::newRow("SIGTERM, two page replies that never come") << int{SIGTERM} << QStringLiteral("page");
+    QTest::newRow("SIGINT, a font download") << int{SIGINT} << QStringLiteral("font");
 }
 
 void CliProcessTest::signalEndsEveryRunWithinASecond()
 {
     QFETCH(int, signal);
-    QFETCH(bool, font);
+    QFETCH(QString, wait);
+    const bool font = wait == QLatin1String("font");
     QStringList args;
     QByteArray busy;  // once stdout holds it `count` times, every run is under way
     int count = 0;
@@ -307,9 +313,10 @@ void CliProcessTest::signalEndsEveryRunWithinASecond()
         busy = " page ";
         count = 2;
     } else {
-        args << QStringLiteral("program") << StartDevice(QStringLiteral("silent"), 0).label
-             << StartDevice(QStringLiteral("silent"), 1).label;
-        busy = QStringLiteral(" 系统查找设备!").toUtf8();
+        const QString kind = wait == QLatin1String("page") ? QStringLiteral("unanswered") : QStringLiteral("silent");
+        args << QStringLiteral("program") << StartDevice(kind, 0).label << StartDevice(kind, 1).label;
+        // Page 4 accepted: page 5 is out, and its reply never comes.
+        busy = wait == QLatin1String("page") ? QByteArray("烧录成功! / 3%") : QStringLiteral(" 系统查找设备!").toUtf8();
         count = 2;
     }
     QProcess process;
@@ -330,7 +337,10 @@ void CliProcessTest::signalEndsEveryRunWithinASecond()
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 130);
     out += process.readAllStandardOutput();
-    QCOMPARE(out.count(font ? "interrupted: last page: " : "interrupted: last step: searching"), font ? 1 : 2);
+    const QByteArray said = font                            ? "interrupted: last page: "
+                            : wait == QLatin1String("page") ? "interrupted: last step: programming"
+                                                            : "interrupted: last step: searching";
+    QCOMPARE(out.count(said), font ? 1 : 2);
     QVERIFY(out.contains("DEVICE"));
 }
 

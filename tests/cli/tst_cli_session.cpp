@@ -59,16 +59,18 @@ struct Parts : FakeLinkParts {
     }
 };
 
-struct RunRig : Parts {
+struct Rig : Parts {
     Session session{For(disk), Device, Sink()};
 
-    explicit RunRig(devsim::Options options = {}) : Parts(std::move(options)) {}
-};
+    // Loaded as a window loads its link.
+    explicit Rig(devsim::Options options = {}) : Parts(std::move(options)) { LoadLink(link, control); }
 
-struct FontSessionRig : Parts {
-    Session session{For(disk), Device, Sink()};
-
-    explicit FontSessionRig(devsim::Options options = {}) : Parts(std::move(options)) {}
+    Event Program()
+    {
+        Job job;
+        job.imagePath = ImagePath;
+        return session.Perform(job);
+    }
 };
 
 enum class Scenario { Good, RejectPage5, WrongLocks, NoLocks, Unreachable, DropAfterPage10, ImageMissing };
@@ -133,13 +135,13 @@ void CliSessionTest::programmingRun()
         options.withholdLocks = true;
     if (scenario == Scenario::DropAfterPage10)
         options.closeAfterPage = 10;
-    RunRig rig(options);
+    Rig rig(options);
     rig.tcp.acceptConnect = scenario != Scenario::Unreachable;
     const std::vector<std::uint8_t> image = Pattern(8192, 5);
     if (scenario != Scenario::ImageMissing)
         rig.disk.files[ImagePath] = image;
 
-    const Event end = rig.session.Program(ImagePath);
+    const Event end = rig.Program();
 
     QCOMPARE(end.kind, EventKind::End);
     QCOMPARE(end.device, Device.label);
@@ -181,30 +183,32 @@ void CliSessionTest::stopEndsTheRunAtOnce_data()
 {
     QTest::addColumn<int>("stopAtMs");  // -1: before the run starts
     QTest::addColumn<int>("silentSearches");
-    QTest::newRow("before the run: nothing sent, no connection") << -1 << 0;
-    QTest::newRow("in the settling wait") << 400 << 0;
-    QTest::newRow("in the search loop of a silent device") << 3000 << 1000000;
-    QTest::newRow("in a page wait") << 1000 + 40 << 0;
+    QTest::addColumn<QString>("lastStep");
+    QTest::newRow("before the run: nothing sent, no connection") << -1 << 0 << QStringLiteral("waiting");
+    QTest::newRow("in the settling wait") << 400 << 0 << QStringLiteral("connecting");
+    QTest::newRow("in the search loop of a silent device") << 3000 << 1000000 << QStringLiteral("searching");
+    QTest::newRow("in a page wait") << 1000 + 40 << 0 << QStringLiteral("programming");
 }
 
 void CliSessionTest::stopEndsTheRunAtOnce()
 {
     QFETCH(int, stopAtMs);
     QFETCH(int, silentSearches);
+    QFETCH(QString, lastStep);
     devsim::Options options;
     options.silentSearches = silentSearches;
     options.pageWriteMs = 5;
-    RunRig rig(options);
+    Rig rig(options);
     rig.disk.files[ImagePath] = Pattern(8192, 1);
     if (stopAtMs < 0)
-        rig.session.Stop();
+        rig.control.Stop();
     else
-        rig.clock.After(stopAtMs, [&] { rig.session.Stop(); });
+        rig.clock.After(stopAtMs, [&] { rig.control.Stop(); });
 
-    const Event end = rig.session.Program(ImagePath);
+    const Event end = rig.Program();
 
     QCOMPARE(end.verdict, Verdict::Stopped);
-    QCOMPARE(end.message, QStringLiteral("stopped"));
+    QCOMPARE(end.message, QStringLiteral("last step: ") + lastStep);
     QCOMPARE(rig.clock.Now(), std::int64_t{std::max(stopAtMs, 0)});
     if (stopAtMs < 0) {
         QCOMPARE(rig.tcp.connectCalls, 0);
@@ -261,12 +265,17 @@ void CliSessionTest::fontOperation()
     if (faultPage >= 0 && !rejectFault)
         options.corruptFontPages = {faultPage};
     options.silentChecks = silentChecks;
-    FontSessionRig rig(options);
+    Rig rig(options);
     rig.tcp.acceptConnect = reachable;
     rig.disk.Put(QStringLiteral("Hzk16s.bin"), Pattern(3000, 9));
 
-    const Event end =
-        download ? rig.session.Download(QStringLiteral("Hzk16s"), 10, 21) : rig.session.Check(checksum, 10, 21);
+    Job job;
+    job.kind = download ? Job::Kind::FontDownload : Job::Kind::FontCheck;
+    job.fontName = QStringLiteral("Hzk16s");
+    job.checksum = checksum;
+    job.firstPage = 10;
+    job.lastPage = 21;
+    const Event end = rig.session.Perform(job);
 
     QCOMPARE(end.verdict, verdict);
     QCOMPARE(end.message, message);

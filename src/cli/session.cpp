@@ -4,6 +4,7 @@
 #include "cli/session.h"
 
 #include "fontlib/fontlib.h"
+#include "platform/serialport.h"
 #include "platform/statusbar.h"
 #include "run/run.h"
 #include "run/windowview.h"

@@ -3,7 +3,11 @@
 #include "fontlib/fontlib.h"
 
 #include "frame/frame.h"
+#include "link/link.h"
+#include "link/runcontrol.h"
 #include "platform/errors.h"
+#include "platform/file.h"
+#include "platform/serialport.h"
 #include "platform/statusbar.h"
 #include "platform/text.h"
 

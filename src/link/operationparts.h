@@ -2,12 +2,13 @@
 
 // What a run or a font operation works on: one type for both engines.
 
-#include "link/link.h"
-#include "link/runcontrol.h"
-#include "platform/file.h"
-#include "platform/serialport.h"
-
 namespace modburn {
+
+// Only named here, so that an engine's users need not see the link's insides.
+class Link;
+class RunControl;
+class ISerialPort;
+class IFileSystem;
 
 // The caller owns all of it, and it outlives the operation.
 struct OperationParts {

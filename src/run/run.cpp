@@ -3,6 +3,10 @@
 #include "run/run.h"
 
 #include "frame/frame.h"
+#include "link/link.h"
+#include "link/runcontrol.h"
+#include "platform/file.h"
+#include "platform/serialport.h"
 
 #include <algorithm>
 #include <span>

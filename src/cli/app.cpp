@@ -20,6 +20,7 @@
 #include <QScopeGuard>
 #include <QTimer>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -31,7 +32,7 @@ namespace modburn::cli {
 
 namespace {
 
-constexpr int RedrawMs = 100;
+constexpr std::chrono::milliseconds RedrawInterval{100};
 
 void Write(std::FILE* stream, const QByteArray& bytes)
 {
@@ -70,7 +71,7 @@ struct Output {
               [](const QByteArray& bytes) { Write(stderr, bytes); }, StdoutSize, std::move(record))
     {
         QObject::connect(&redraw, &QTimer::timeout, &redraw, [this] { reporter.Tick(); });
-        redraw.start(RedrawMs);
+        redraw.start(RedrawInterval);
     }
     Reporter reporter;
     QTimer redraw;

@@ -9,7 +9,7 @@
 #include <QElapsedTimer>
 #include <QMutexLocker>
 
-#include <cmath>
+#include <chrono>
 #include <exception>
 #include <map>
 
@@ -113,8 +113,9 @@ void Fleet::Start(std::optional<double> giveUpAfterS)
             Post(i,
                  EndWithError(devices_[i].target.label, QStringLiteral("no thread could be started for this device")));
     }
+    // The options keep it below a million seconds, well inside a timer's range.
     if (giveUpAfterS)
-        giveUp_.start(static_cast<int>(std::min(std::ceil(*giveUpAfterS * 1000.0), 2e9)));
+        giveUp_.start(std::chrono::ceil<std::chrono::milliseconds>(std::chrono::duration<double>(*giveUpAfterS)));
     if (devices_.empty())
         Complete();
 }

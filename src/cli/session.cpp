@@ -288,7 +288,7 @@ Event Session::Perform(const Job& job)
     }
     // Unlike the window, a link that closes under the job ends it at once.
     s.parts.control.SetEndOnDroppedLink(true);
-    const Event end = job.kind == Job::Kind::Program ? s.Program(job.imagePath) : s.Font(job);
+    Event end = job.kind == Job::Kind::Program ? s.Program(job.imagePath) : s.Font(job);
     s.sink(end);
     return end;
 }

@@ -3,14 +3,15 @@
 # Usage: scripts/deps.sh [--checks] [--package] [extra packages...]
 #   --checks   also what scripts/test.sh uses: Clang with its sanitizer runtime,
 #              clang-format, clang-tidy, the desktop-entry and AppStream checkers
-#              and Ansible with its SSH client for the rollout test
+#              Ansible with its SSH client for the rollout test and the AVR
+#              toolchain that makes the image test's files
 #   --package  also what building the Debian package takes
 set -euo pipefail
 
-packages=(cmake g++ ninja-build qt6-base-dev fonts-noto-cjk)
+packages=(cmake g++ ninja-build pkg-config qt6-base-dev libsrecord-dev libboost-dev libelf-dev fonts-noto-cjk)
 for arg in "$@"; do
   case $arg in
-    --checks) packages+=(clang libclang-rt-14-dev clang-format clang-tidy desktop-file-utils appstream groff-base ansible-core openssh-client) ;;
+    --checks) packages+=(clang libclang-rt-14-dev clang-format clang-tidy desktop-file-utils appstream groff-base ansible-core openssh-client gcc-avr binutils-avr avr-libc) ;;
     --package) packages+=(dpkg-dev file) ;;
     *) packages+=("$arg") ;;
   esac

@@ -13,7 +13,7 @@ bash scripts/deps.sh clang libclang-rt-14-dev
 dir=${MODBURN_FUZZ_BUILD_DIR:-build-fuzz}
 seconds=${MODBURN_FUZZ_SECONDS:-25}
 parallel=${MODBURN_FUZZ_PARALLEL:-2}
-harnesses=(fuzz_receive fuzz_frames fuzz_session fuzz_run)
+harnesses=(fuzz_receive fuzz_frames fuzz_session fuzz_run fuzz_image)
 start=$SECONDS
 
 # A folder configured earlier with another compiler starts afresh.

@@ -112,17 +112,23 @@ int ExitStatusFor(Verdict verdict)
 // Checks the job's file, then does the job on every device at once.
 int Perform(const CommandLine& line, const std::vector<Target>& targets, Interrupts& interrupts)
 {
-    Job job{Job::Kind::Program, {}, line.fontName, line.checksum, line.firstPage, line.lastPage};
-    RunRecord record{ToolVersion(), {}, {}};
+    Job job{Job::Kind::Program, {}, {}, line.fontName, line.checksum, line.firstPage, line.lastPage};
+    RunRecord record{ToolVersion(), {}, {}, {}, {}};
     switch (line.command) {
     case Command::Program: {
         job.imagePath = QFileInfo(line.image.value_or(QDir::current().filePath(run::ImageFileName))).absoluteFilePath();
-        // The image as it is now, so a report can be matched to the file that went out.
-        QByteArray image;
-        if (const auto why = CheckReadableFile(job.imagePath, MaxImageBytes, &image))
+        // Read once, here: the runs send these bytes, so a report matches what went out.
+        QByteArray file;
+        if (const auto why = CheckReadableFile(job.imagePath, image::MaxFileBytes, &file))
             return Refuse(QStringLiteral("image ") + *why);
-        record.imageSha256 = QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex());
-        record.imageBytes = image.size();
+        const image::LoadResult loaded = image::Load(file, line.format);
+        if (!loaded.image)
+            return Refuse(QStringLiteral("image %1: %2").arg(job.imagePath, loaded.error));
+        job.image = QByteArray(reinterpret_cast<const char*>(loaded.image->flash.data()), loaded.image->length);
+        record.imageSha256 = loaded.image->sha256;
+        record.imageBytes = loaded.image->length;
+        record.imageFormat = image::FormatName(loaded.image->format);
+        record.fileSha256 = QString::fromLatin1(QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex());
         break;
     }
     case Command::FontDownload: {

@@ -14,6 +14,4 @@ namespace modburn::cli {
 // receives what was read.
 std::optional<QString> CheckReadableFile(const QString& path, qint64 maxBytes, QByteArray* content = nullptr);
 
-inline constexpr qint64 MaxImageBytes = 8192;
-
 }  // namespace modburn::cli

@@ -17,6 +17,44 @@ namespace modburn::cli {
 
 namespace {
 
+// The image bytes read and checked up front, served to the run in place of
+// its file: what goes out is what was recorded, whatever the file holds by then.
+class HeldImage : public IFileSystem {
+public:
+    HeldImage(QString path, QByteArray bytes) : path_(std::move(path)), bytes_(std::move(bytes)) {}
+
+    QString CurrentDir() const override { return disk_.CurrentDir(); }
+    QChar Separator() const override { return disk_.Separator(); }
+    std::unique_ptr<IFile> OpenForRead(const QString& path) override
+    {
+        if (path != path_)
+            return disk_.OpenForRead(path);
+        return std::make_unique<Bytes>(bytes_);
+    }
+
+private:
+    class Bytes : public IFile {
+    public:
+        explicit Bytes(QByteArray bytes) : bytes_(std::move(bytes)) {}
+        std::optional<std::uint8_t> ReadByte() override
+        {
+            if (Eof())
+                return std::nullopt;
+            return static_cast<std::uint8_t>(bytes_[next_++]);
+        }
+        bool Eof() const override { return next_ >= bytes_.size(); }
+        void Close() override {}
+
+    private:
+        QByteArray bytes_;
+        qsizetype next_ = 0;
+    };
+
+    QtFileSystem disk_;
+    QString path_;
+    QByteArray bytes_;
+};
+
 Event EndWithError(const QString& device, const QString& message)
 {
     Event end;
@@ -48,7 +86,7 @@ void DeviceThread::run()
     try {
         // Made here, so they belong to this thread and its event queue.
         QtDevice device;
-        QtFileSystem files;
+        HeldImage files(job_.imagePath, job_.image);
         QElapsedTimer clock;
         clock.start();
         Session session({device.link(), device.control(), files, [&clock] { return clock.elapsed(); }}, target_,

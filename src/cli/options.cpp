@@ -130,8 +130,14 @@ const std::vector<Command> ForEvery{Command::Program, Command::FontDownload, Com
 
 // Every option, once: a new one is a row here and its field in CommandLine.
 const std::vector<OptionSpec> Options{
-    {"image", "FILE", ForProgram, "the firmware image (default TavimorkAVRMODavr.bin; at most 8192 bytes)",
+    {"image", "FILE", ForProgram,
+     "the firmware image: raw bytes, Intel HEX, S-record or AVR ELF, for at most 8192 bytes of flash (default "
+     "TavimorkAVRMODavr.bin)",
      [](CommandLine& line, const Given& value) { line.image = value.As(FileName, "a file name"); }},
+    {"format", "NAME", ForProgram, "the image's format, bin, ihex, srec or elf (default: told by its content)",
+     [](CommandLine& line, const Given& value) {
+         line.format = value.As(image::ParseFormat, "a format (bin, ihex, srec or elf)");
+     }},
     {"port", "N", ForEvery, "the TCP port of devices without their own (default 4001)",
      [](CommandLine& line, const Given& value) { line.port = value.As(ParsePortText, "a port number (1..65535)"); }},
     {"give-up-after", "S", ForProgram, "stop every run still going after S seconds (exit 3)",

@@ -4,6 +4,8 @@
 // effects, so every accepted and refused argument can be tested directly. The
 // one file it reads (--devices-from) comes through a reader the caller gives.
 
+#include "image/image.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -33,13 +35,14 @@ struct DeviceEntry {
 struct CommandLine {
     Command command = Command::Help;
     bool json = false;
-    std::optional<QString> image;        // --image FILE (program)
-    int port = DefaultPort;              // --port N, for devices without their own
-    std::optional<double> giveUpAfterS;  // --give-up-after S (program)
-    std::optional<QString> devicesFrom;  // --devices-from FILE (program)
-    std::vector<DeviceEntry> devices;    // the command line's, then the file's; one for the font operations
-    QString fontName;                    // font-download: NAME as given; the file is NAME.bin, blanks trimmed
-    std::int32_t checksum = 0;           // font-check
+    std::optional<QString> image;                // --image FILE (program)
+    image::Format format = image::Format::Auto;  // --format NAME (program)
+    int port = DefaultPort;                      // --port N, for devices without their own
+    std::optional<double> giveUpAfterS;          // --give-up-after S (program)
+    std::optional<QString> devicesFrom;          // --devices-from FILE (program)
+    std::vector<DeviceEntry> devices;            // the command line's, then the file's; one for the font operations
+    QString fontName;                            // font-download: NAME as given; the file is NAME.bin, blanks trimmed
+    std::int32_t checksum = 0;                   // font-check
     std::int16_t firstPage = 0;
     std::int16_t lastPage = 0;
 };

@@ -94,6 +94,8 @@ QByteArray JsonLine(const Event& event, const RunRecord& record, const QDateTime
         {QStringLiteral("version"), OrNull(fromRecord(record.version))},
         {QStringLiteral("image_sha256"), OrNull(fromRecord(record.imageSha256))},
         {QStringLiteral("image_bytes"), recorded ? OrNull(record.imageBytes) : QJsonValue()},
+        {QStringLiteral("image_format"), OrNull(fromRecord(record.imageFormat))},
+        {QStringLiteral("file_sha256"), OrNull(fromRecord(record.fileSha256))},
         {QStringLiteral("started_at"), timed ? QJsonValue(IsoTime(at.addMSecs(-event.elapsedMs))) : QJsonValue()},
         {QStringLiteral("finished_at"), timed && summary ? QJsonValue(IsoTime(at)) : QJsonValue()},
     };

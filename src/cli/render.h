@@ -27,8 +27,10 @@ enum class OutputMode {
 // summary records and the summary table.
 struct RunRecord {
     QString version;                   // the tool's; empty when unknown
-    QString imageSha256;               // lower-case hex; empty when no image is sent (font operations)
-    std::optional<qint64> imageBytes;  // the image's size
+    QString imageSha256;               // of the flash bytes the image holds, lower-case hex; empty for font operations
+    std::optional<qint64> imageBytes;  // how many: from address 0 to the image's last byte
+    QString imageFormat;               // bin, ihex, srec or elf
+    QString fileSha256;                // of the image file as given
 };
 
 // UTC, ISO 8601 to the millisecond: 2026-12-08T18:53:18.123Z.

@@ -24,7 +24,8 @@ namespace modburn::cli {
 struct Job {
     enum class Kind { Program, FontDownload, FontCheck };
     Kind kind = Kind::Program;
-    QString imagePath;          // program
+    QString imagePath;          // program: the image file, as the run names it
+    QByteArray image;           // program: the flash bytes read from it, sent in its place
     QString fontName;           // font-download: NAME as given
     std::int32_t checksum = 0;  // font-check
     std::int16_t firstPage = 0;

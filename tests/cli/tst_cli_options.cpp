@@ -39,6 +39,8 @@ QString Digest(const CommandLine& line)
         out += QStringLiteral(" json");
     if (line.image)
         out += QStringLiteral(" image=") + *line.image;
+    if (line.format != modburn::image::Format::Auto)
+        out += QStringLiteral(" format=") + modburn::image::FormatName(line.format);
     if (line.giveUpAfterS)
         out += QStringLiteral(" give-up=") + QString::number(*line.giveUpAfterS);
     if (line.devicesFrom)
@@ -292,9 +294,9 @@ void CliOptionsTest::commandLine_data()
     QTest::newRow("--port for devices without their own, wherever it stands")
         << QStringList{"program", "a.example", "--port", "5000", "b.example:6000"}
         << "program a.example:5000,b.example:6000";
-    QTest::newRow("every program option")
-        << QStringList{"program", "--image", "x.bin", "--give-up-after", "2.5", "--json", dev, "[::1]:7"}
-        << "program json image=x.bin give-up=2.5 127.0.0.1:4001,[::1]:7";
+    QTest::newRow("every program option") << QStringList{"program",         "--image", "x.hex",  "--format", "ihex",
+                                                         "--give-up-after", "2.5",     "--json", dev,        "[::1]:7"}
+                                          << "program json image=x.hex format=ihex give-up=2.5 127.0.0.1:4001,[::1]:7";
     QTest::newRow("font-download") << QStringList{"font-download", "127.0.0.1:4002", "Hzk16s", "0", "100"}
                                    << "font-download 127.0.0.1:4002 name=Hzk16s pages=0..100";
     QTest::newRow("font-download keeps the name as given") << QStringList{"font-download", dev, " Hzk16s ", "5", "5"}
@@ -329,6 +331,8 @@ void CliOptionsTest::commandLine_data()
     QTest::newRow("unknown option") << QStringList{"program", "--frobnicate", dev} << "error: unknown option";
     QTest::newRow("unknown short option") << QStringList{"program", "-x", dev} << "error: unknown option";
     QTest::newRow("empty image name") << QStringList{"program", "--image=", dev} << "error: --image: '' is not";
+    QTest::newRow("a format by another name")
+        << QStringList{"program", "--format", "hex", dev} << "error: --format: 'hex' is not a format";
     QTest::newRow("give up after 0 s") << QStringList{"program", "--give-up-after", "0", dev}
                                        << "error: --give-up-after: '0' is not";
     QTest::newRow("option of another command") << QStringList{"font-check", "--image", "f", dev, "1", "0", "1"}
@@ -398,9 +402,8 @@ void CliOptionsTest::commandLine()
 void CliOptionsTest::helpText_data()
 {
     QTest::addColumn<QString>("part");
-    QTest::newRow("program usage") << "  modburn-cli program       [--image FILE] [--port N] [--give-up-after S]\n";
-    QTest::newRow("program usage, its operands")
-        << "                            [--devices-from FILE] [--json] ADDRESS[:PORT]...\n";
+    QTest::newRow("program usage") << "  modburn-cli program       [--image FILE] [--format NAME] [--port N]";
+    QTest::newRow("program usage, its operands") << "[--json]\n                            ADDRESS[:PORT]...\n";
     QTest::newRow("font-download usage") << "  modburn-cli font-download [--port N] [--json]\n";
     QTest::newRow("font-check usage operands") << "ADDRESS[:PORT] CHECKSUM FIRST_PAGE LAST_PAGE\n";
     QTest::newRow("help and version usage") << "  modburn-cli --help | --version\n";

@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QLocalServer>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -79,6 +80,7 @@ private slots:
     void badInputSendsNothing_data();
     void badInputSendsNothing();
     void fontOperationsAgainstTheSimulator();
+    void imageFormatsProgramTheSameFlash();
 
 private:
     // Starts one simulator of the kind; `closed` is a port nobody listens on.
@@ -197,8 +199,9 @@ void CliProcessTest::fleet()
     QString problem;
     const std::vector<QJsonObject> lines = JsonLines(json.out, &problem);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    const QStringList keys{"device",  "elapsed_ms", "event",   "finished_at", "image_bytes", "image_sha256", "locks",
-                           "message", "page",       "percent", "started_at",  "verdict",     "version"};
+    const QStringList keys{"device",      "elapsed_ms",   "event",        "file_sha256", "finished_at",
+                           "image_bytes", "image_format", "image_sha256", "locks",       "message",
+                           "page",        "percent",      "started_at",   "verdict",     "version"};
     for (const QJsonObject& line : lines)
         QCOMPARE(line.keys(), keys);
     QCOMPARE(lines.back().value("event").toString(), QStringLiteral("summary"));
@@ -207,6 +210,8 @@ void CliProcessTest::fleet()
     const QString sha = QString::fromLatin1(QCryptographicHash::hash(Image(), QCryptographicHash::Sha256).toHex());
     for (const QJsonObject& line : {lines.front(), lines.back()}) {
         QCOMPARE(line.value("image_sha256").toString(), sha);
+        QCOMPARE(line.value("file_sha256").toString(), sha);  // a raw file is its flash bytes
+        QCOMPARE(line.value("image_format").toString(), QStringLiteral("bin"));
         QCOMPARE(line.value("image_bytes").toInteger(), Image().size());
     }
     for (int i = 0; i < kinds.size(); ++i) {
@@ -347,9 +352,11 @@ void CliProcessTest::signalEndsEveryRunWithinASecond()
 void CliProcessTest::badInputSendsNothing_data()
 {
     QTest::addColumn<QStringList>("args");  // PORT stands for the listening port
-    // What to make first: name=size for a file, name/ for a folder, name=socket
-    // for a file that cannot be opened (even by root), name=fifo for a FIFO
-    // with no writer, -name to remove one.
+    // What to make first: name=size for a file, name=text:TEXT for one with
+    // that text and a line break, name=self for a copy of this test
+    // program, name/ for a folder, name=socket for a file that cannot be
+    // opened (even by root), name=fifo for a FIFO with no writer, -name to
+    // remove one.
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("error");
     const QString dev = QStringLiteral("127.0.0.1:PORT");
@@ -361,7 +368,18 @@ void CliProcessTest::badInputSendsNothing_data()
     QTest::newRow("image is a folder") << QStringList{"program", "--image", "sub", dev} << QStringLiteral("sub/")
                                        << "is a folder";
     QTest::newRow("image of 8193 bytes") << QStringList{"program", "--image", "big.bin", dev}
-                                         << QStringLiteral("big.bin=8193") << "larger than 8192 bytes";
+                                         << QStringLiteral("big.bin=8193") << "larger than the 8192 bytes";
+    // Image files as users have them, refused before anything is sent.
+    QTest::newRow("Intel HEX with a bad checksum")
+        << QStringList{"program", "--image", "fw.hex", dev} << QStringLiteral("fw.hex=text::0100000011EF\n:00000001FF")
+        << "line 1";
+    QTest::newRow("Intel HEX with data at 0x2000")
+        << QStringList{"program", "--image", "fw.hex", dev} << QStringLiteral("fw.hex=text::0120000011CE\n:00000001FF")
+        << "0x2000";
+    QTest::newRow("an ELF for another machine")
+        << QStringList{"program", "--image", "fw.elf", dev} << QStringLiteral("fw.elf=self") << "not AVR";
+    QTest::newRow("text that is no image format") << QStringList{"program", "--image", "notes.txt", dev}
+                                                  << QStringLiteral("notes.txt=text:flash me") << "neither";
     QTest::newRow("image unreadable") << QStringList{"program", "--image", "locked.bin", dev}
                                       << QStringLiteral("locked.bin=socket") << "is not a regular file";
     QTest::newRow("image is a FIFO with no writer") << QStringList{"program", "--image", "pipe.bin", dev}
@@ -398,10 +416,16 @@ void CliProcessTest::badInputSendsNothing()
         QCOMPARE(::mkfifo(QFile::encodeName(dir_.filePath(file.section(u'=', 0, 0))).constData(), 0600), 0);
     } else if (file.endsWith(QLatin1String("=socket"))) {
         QVERIFY(socketFile.listen(dir_.filePath(file.section(u'=', 0, 0))));
+    } else if (file.endsWith(QLatin1String("=self"))) {
+        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), dir_.filePath(file.section(u'=', 0, 0))));
     } else if (!file.isEmpty()) {
         QFile made(dir_.filePath(file.section(u'=', 0, 0)));
         QVERIFY(made.open(QIODevice::WriteOnly));
-        made.write(QByteArray(file.section(u'=', 1).toInt(), '\x11'));
+        const QString what = file.section(u'=', 1);
+        if (what.startsWith(QLatin1String("text:")))
+            made.write(what.mid(5).toUtf8() + '\n');
+        else
+            made.write(QByteArray(what.toInt(), '\x11'));
     }
     // A listener where the device would be: it must never see a connection.
     QTcpServer device;
@@ -461,6 +485,59 @@ void CliProcessTest::fontOperationsAgainstTheSimulator()
         {QStringLiteral("font-check"), dev, QString::number(sum + 1), QStringLiteral("10"), QStringLiteral("21")});
     QCOMPARE(mismatch.exitCode, 1);
     QVERIFY(mismatch.out.contains(" mismatch: "));
+}
+
+// The same firmware as raw bytes, Intel HEX, S-record and ELF, made by
+// Debian's AVR toolchain, the independent judge of where every byte belongs.
+void CliProcessTest::imageFormatsProgramTheSameFlash()
+{
+    const QString gcc = QStandardPaths::findExecutable(QStringLiteral("avr-gcc"));
+    const QString objcopy = QStandardPaths::findExecutable(QStringLiteral("avr-objcopy"));
+    if (gcc.isEmpty() || objcopy.isEmpty())
+        QSKIP("avr-gcc or avr-objcopy is missing (Debian's gcc-avr, binutils-avr and avr-libc)");
+    const auto run = [this](const QString& program, const QStringList& args) {
+        QProcess process;
+        process.setWorkingDirectory(dir_.path());
+        process.start(program, args);
+        return process.waitForFinished(WaitMs) && process.exitStatus() == QProcess::NormalExit &&
+               process.exitCode() == 0;
+    };
+    QFile source(dir_.filePath(QStringLiteral("fw.c")));
+    QVERIFY(source.open(QIODevice::WriteOnly));
+    source.write("volatile unsigned char counter = 7;\n"  // .data: loaded after .text, run from RAM
+                 "const char banner[] = \"modburn\";\n"
+                 "int main(void) { for (;;) counter += banner[counter % sizeof banner]; }\n");
+    source.close();
+    QVERIFY(run(gcc, {"-mmcu=atmega8", "-Os", "-o", "fw.elf", "fw.c"}));
+    const QStringList sections{"-j", ".text", "-j", ".data"};
+    QVERIFY(run(objcopy, sections + QStringList{"-O", "binary", "fw.elf", "fw.bin"}));
+    QVERIFY(run(objcopy, sections + QStringList{"-O", "ihex", "fw.elf", "fw.hex"}));
+    QVERIFY(run(objcopy, sections + QStringList{"-O", "srec", "fw.elf", "fw.srec"}));
+    QFile raw(dir_.filePath(QStringLiteral("fw.bin")));
+    QVERIFY(raw.open(QIODevice::ReadOnly));
+    const QByteArray bytes = raw.readAll();
+    const QByteArray flash = bytes + QByteArray(8192 - bytes.size(), '\0');
+    const QString sha = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+
+    for (const QString format : {"bin", "ihex", "srec", "elf"}) {
+        const QString file =
+            format == QLatin1String("ihex") ? QStringLiteral("fw.hex") : QStringLiteral("fw.") + format;
+        const Device device = StartDevice(QStringLiteral("good"), 0);
+        const Result result = RunCli({"program", "--json", "--image", file, device.label});
+        QCOMPARE(result.exitCode, 0);
+        QString problem;
+        const std::vector<QJsonObject> lines = JsonLines(result.out, &problem);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        for (const QJsonObject& line : {lines.front(), lines.back()}) {
+            QCOMPARE(line.value("image_format").toString(), format);
+            QCOMPARE(line.value("image_sha256").toString(), sha);
+            QCOMPARE(line.value("image_bytes").toInteger(), bytes.size());
+        }
+        QFile stored(device.flashOut);
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        QVERIFY2(stored.readAll() == flash, qPrintable(file));
+        devsims_.clear();
+    }
 }
 
 QTEST_GUILESS_MAIN(CliProcessTest)

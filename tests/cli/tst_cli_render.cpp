@@ -21,7 +21,8 @@ namespace {
 
 const QString Dev = QStringLiteral("127.0.0.1:4001");
 const Locks Good{0xAF, 0xDC, 0xCC};
-const RunRecord Record{QStringLiteral("1.2.3"), QStringLiteral("9f86d081"), 8192};
+const RunRecord Record{QStringLiteral("1.2.3"), QStringLiteral("9f86d081"), 8192, QStringLiteral("ihex"),
+                       QStringLiteral("5e884898")};
 // When the reporters below see an event.
 const QDateTime Seen(QDate(2026, 12, 8), QTime(18, 53, 18, 123), QTimeZone::utc());
 
@@ -101,13 +102,14 @@ void CliRenderTest::jsonLine_data()
         << start << Record << Seen
         << QStringLiteral(
                R"({"device":"127.0.0.1:4001","elapsed_ms":3,"event":"start","message":"127.0.0.1 port 4001",)"
-               R"("version":"1.2.3","image_sha256":"9f86d081","image_bytes":8192,)"
+               R"("version":"1.2.3","image_sha256":"9f86d081","image_bytes":8192,"image_format":"ihex",)"
+               R"("file_sha256":"5e884898",)"
                R"("started_at":"2026-12-08T18:53:18.120Z"})");
     Event summary = Make(EventKind::Summary, {}, "5 devices");
     summary.verdict = Verdict::GaveUp;
     summary.elapsedMs = 4000;
     QTest::newRow("a font operation's summary: no device, no image, both times in UTC across midnight")
-        << summary << RunRecord{"1.2.3", {}, {}}
+        << summary << RunRecord{"1.2.3", {}, {}, {}, {}}
         << QDateTime(QDate(2026, 12, 9), QTime(2, 0, 1, 500), QTimeZone(8 * 3600))
         << QStringLiteral(R"({"elapsed_ms":4000,"event":"summary","message":"5 devices","verdict":"gave-up",)"
                           R"("version":"1.2.3","started_at":"2026-12-08T17:59:57.500Z",)"
@@ -122,8 +124,9 @@ void CliRenderTest::jsonLine()
     QFETCH(QString, set);
     const QByteArray line = JsonLine(event, record, at);
     QVERIFY(!line.contains('\n'));
-    const QStringList keys{"device",  "elapsed_ms", "event",   "finished_at", "image_bytes", "image_sha256", "locks",
-                           "message", "page",       "percent", "started_at",  "verdict",     "version"};
+    const QStringList keys{"device",      "elapsed_ms",   "event",        "file_sha256", "finished_at",
+                           "image_bytes", "image_format", "image_sha256", "locks",       "message",
+                           "page",        "percent",      "started_at",   "verdict",     "version"};
     QCOMPARE(Parse(line).keys(), keys);
     QJsonObject want = Parse(set.toUtf8());
     QVERIFY(!want.isEmpty());
@@ -201,7 +204,8 @@ void CliRenderTest::summaryTableAlignsWideText()
                                    "h:1             gave-up     -         4.0 s  -\n"
                                    "image: 8192 bytes, sha256 9f86d081\n"));
     // No image line where no image was sent.
-    QCOMPARE(SummaryTable({}, RunRecord{"1.2.3", {}, {}}), QStringLiteral("DEVICE  VERDICT  LOCKS  TIME  DETAIL\n"));
+    QCOMPARE(SummaryTable({}, RunRecord{"1.2.3", {}, {}, {}, {}}),
+             QStringLiteral("DEVICE  VERDICT  LOCKS  TIME  DETAIL\n"));
 }
 
 void CliRenderTest::terminalBoard_data()

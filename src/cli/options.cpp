@@ -98,7 +98,7 @@ struct Given {
     }
 };
 
-struct CommandSpec {
+struct CommandDeclaration {
     Command command;
     const char* name;
     const char* operands;
@@ -106,14 +106,14 @@ struct CommandSpec {
 };
 
 constexpr std::array Commands{
-    CommandSpec{Command::Program, "program", "ADDRESS[:PORT]...", "programs every device's module at once"},
-    CommandSpec{Command::FontDownload, "font-download", "ADDRESS[:PORT] NAME FIRST_PAGE LAST_PAGE",
-                "sends NAME.bin into the font pages and has the device verify them"},
-    CommandSpec{Command::FontCheck, "font-check", "ADDRESS[:PORT] CHECKSUM FIRST_PAGE LAST_PAGE",
-                "asks the device whether the pages sum to CHECKSUM"},
+    CommandDeclaration{Command::Program, "program", "ADDRESS[:PORT]...", "programs every device's module at once"},
+    CommandDeclaration{Command::FontDownload, "font-download", "ADDRESS[:PORT] NAME FIRST_PAGE LAST_PAGE",
+                       "sends NAME.bin into the font pages and has the device verify them"},
+    CommandDeclaration{Command::FontCheck, "font-check", "ADDRESS[:PORT] CHECKSUM FIRST_PAGE LAST_PAGE",
+                       "asks the device whether the pages sum to CHECKSUM"},
 };
 
-struct OptionSpec {
+struct OptionDeclaration {
     const char* name;
     const char* valueName;  // empty for a flag
     std::vector<Command> commands;
@@ -129,7 +129,7 @@ const std::vector<Command> ForProgram{Command::Program};
 const std::vector<Command> ForEvery{Command::Program, Command::FontDownload, Command::FontCheck};
 
 // Every option, once: a new one is a row here and its field in CommandLine.
-const std::vector<OptionSpec> Options{
+const std::vector<OptionDeclaration> Options{
     {"image", "FILE", ForProgram,
      "the firmware image: raw bytes, Intel HEX, S-record or AVR ELF, for at most 8192 bytes of flash (default "
      "TavimorkAVRMODavr.bin)",
@@ -150,13 +150,15 @@ const std::vector<OptionSpec> Options{
      [](CommandLine& line, const Given&) { line.json = true; }},
 };
 
-const OptionSpec* OptionNamed(const QString& name)
+const OptionDeclaration* OptionNamed(const QString& name)
 {
-    const auto found = std::ranges::find_if(Options, [&](const OptionSpec& option) { return name == option.name; });
+    const auto found =
+        std::ranges::find_if(Options, [&](const OptionDeclaration& option) { return name == option.name; });
     return found == Options.end() ? nullptr : &*found;
 }
 
-void ApplyOperands(CommandLine& line, const CommandSpec& command, const QStringList& operands, const TextReader& read)
+void ApplyOperands(CommandLine& line, const CommandDeclaration& command, const QStringList& operands,
+                   const TextReader& read)
 {
     QString error;
     const auto device = [&](const QString& text) { return Need(ParseDeviceText(text, line.port, &error), error); };
@@ -318,19 +320,20 @@ ParseResult ParseCommandLine(const QStringList& args, const TextReader& read)
         if (helpOrVersion())
             return result;
         const QString name = Unmarked(parser.positionalArguments().value(0));
-        const auto command = std::ranges::find_if(Commands, [&](const CommandSpec& spec) { return name == spec.name; });
+        const auto command =
+            std::ranges::find_if(Commands, [&](const CommandDeclaration& declared) { return name == declared.name; });
         if (command == Commands.end())
             throw Failure{name.isEmpty() ? QStringLiteral("no command given")
                                          : QStringLiteral("unknown command %1").arg(Quote(name))};
         line.command = command->command;
-        for (const OptionSpec& option : Options) {
+        for (const OptionDeclaration& option : Options) {
             if (option.AppliesTo(line.command))
                 parser.addOption(QCommandLineOption(QLatin1String(option.name), {}, QLatin1String(option.valueName)));
         }
         const bool parsed = parser.parse(argv);
         if (helpOrVersion())
             return result;
-        if (const OptionSpec* other = OptionNamed(parser.unknownOptionNames().value(0)))
+        if (const OptionDeclaration* other = OptionNamed(parser.unknownOptionNames().value(0)))
             throw Failure{QStringLiteral("--%1 does not apply to %2").arg(other->name, command->name)};
         // Otherwise Qt's own words ("Unknown option 'x'."), lower-case and without the stop, as ours are.
         if (const QString why = parser.errorText(); !parsed)
@@ -353,20 +356,20 @@ ParseResult ParseCommandLine(const QStringList& args, const TextReader& read)
 QString HelpText()
 {
     QString out = QStringLiteral("Usage:\n");
-    for (const CommandSpec& command : Commands) {
+    for (const CommandDeclaration& command : Commands) {
         QString units;
-        for (const OptionSpec& option : Options)
+        for (const OptionDeclaration& option : Options)
             units += option.AppliesTo(command.command) ? u'[' + option.Synopsis() + QStringLiteral("] ") : QString();
         out += Block(QStringLiteral("  modburn-cli ") + command.name,
                      units + QString::fromLatin1(command.operands).replace(u' ', NoBreak), 28);
     }
     out += QStringLiteral("  modburn-cli --help | --version\n\n");
-    for (const CommandSpec& command : Commands)
+    for (const CommandDeclaration& command : Commands)
         out += Block(QString::fromLatin1(command.name), QString::fromLatin1(command.help), 15);
     out += QStringLiteral("\nADDRESS is an IPv4 address, a host name or an IPv6 address; a port of its own\n"
                           "is written ADDRESS:PORT or [IPv6]:PORT. Numbers are decimal digits, without a\n"
                           "sign (but CHECKSUM's minus); an option may be given only once.\n\nOptions:\n");
-    for (const OptionSpec& option : Options)
+    for (const OptionDeclaration& option : Options)
         out += Block(QStringLiteral("  ") + option.Synopsis(), QString::fromLatin1(option.help), 22);
     out += QStringLiteral("\nExit status: 0 all done, 1 a device not programmed or an operation failed,\n"
                           "2 bad usage or input (nothing sent), 3 --give-up-after ran out,\n"

@@ -40,7 +40,7 @@ void Link::StartTimers()
     Timer4_.SetEnabled(true);
 }
 
-void Link::Open(const QString& ipAddrText, const QString& portText)
+void Link::StartConnect(const QString& ipAddrText, const QString& portText)
 {
     TcpWinsock_.Close();
     ledger_.Begin({0, 0});  // nothing owed on a new connection
@@ -50,6 +50,11 @@ void Link::Open(const QString& ipAddrText, const QString& portText)
     const QString host = TrimBlanks(ipAddrText);
     const int port = ParsePort(TrimBlanks(portText));  // a bad port text raises before any connect
     TcpWinsock_.Connect(host, port);
+}
+
+void Link::Open(const QString& ipAddrText, const QString& portText)
+{
+    StartConnect(ipAddrText, portText);
 
     // Settling wait: until the next Timer1 tick, whatever interval it holds.
     Timer1_.SetEnabled(true);
@@ -60,6 +65,22 @@ void Link::Open(const QString& ipAddrText, const QString& portText)
     ConnOverTimeFlag_ = FlagFalse;
     Timer4_.SetEnabled(true);
     WaitUntil([this] { return TcpWinsock_.Connected() || ConnOverTimeFlag_ != FlagFalse; });
+}
+
+Reachability Link::Reach(const QString& ipAddrText, const QString& portText)
+{
+    StartConnect(ipAddrText, portText);
+    // The run's connect wait, ended early by a failed connect: whatever Open
+    // would have seen connected by its end, this sees too.
+    ConnOverTimeFlag_ = FlagFalse;
+    Timer4_.SetEnabled(true);
+    WaitUntil([this] {
+        return TcpWinsock_.Connected() || TcpWinsock_.Failure().why != ConnectFailure::Why::None ||
+               ConnOverTimeFlag_ != FlagFalse;
+    });
+    const Reachability reached{TcpWinsock_.Connected(), TcpWinsock_.Failure()};
+    TcpWinsock_.Close();
+    return reached;
 }
 
 Reply Link::Exchange(const FrameBuilder& build, frame::ReplyRule reply, ISerialPort* clearFirst, Send send)

@@ -29,6 +29,12 @@ inline constexpr Flag FlagFalse = 0;
 // How a reply wait ended.
 enum class Reply { Answered, TimedOut };
 
+// Whether a connect came up, and if not, whether the system said why.
+struct Reachability {
+    bool connected = false;
+    ConnectFailure failure;  // Why::None when not connected: the connect wait ran out
+};
+
 // A frame's first send, or the same frame again after a silent wait.
 enum class Send { First, Again };
 
@@ -61,6 +67,11 @@ public:
     // A port text that is not a whole number from 1 to 65535 raises
     // RuntimeError before connecting.
     void Open(const QString& ipAddrText, const QString& portText);
+
+    // The preflight: as Open, but without the settling wait, and the connect
+    // wait also ends when the connect fails; then the link is closed again
+    // without a byte sent. A bad port raises as for Open.
+    Reachability Reach(const QString& ipAddrText, const QString& portText);
 
     // One exchange: build the frame into SendBuf, empty the serial input when
     // a port is given, send the frame byte by byte, and wait for its answer.
@@ -110,6 +121,8 @@ public:
     const ITimer& Timer4() const { return Timer4_; }
 
 private:
+    // Closes the link, forgets the last connection's state and starts connecting.
+    void StartConnect(const QString& ipAddrText, const QString& portText);
     // Sends SendBuf elements 0..Value-1, one send call per byte.
     void DownLoad(std::int16_t Value);
     // Waits until RecCommLen bytes have arrived or OverTimeX ms have passed;

@@ -88,6 +88,7 @@ void FakeSocket::Close()
 {
     ++closeCalls;
     state_ = State::Closed;
+    failure_ = {};
     ++connection_;
     inbound_.clear();
 }
@@ -101,11 +102,15 @@ void FakeSocket::Connect(const QString& host, int port)
     connectPort = port;
     connectTimes.push_back(clock_.Now());
     state_ = State::Connecting;
-    if (!acceptConnect)
+    failure_ = {};
+    if (!acceptConnect && refuseWith.why == ConnectFailure::Why::None)
         return;
     const unsigned connection = connection_;
     scheduled_.push_back(clock_.After(connectDelayMs, [this, connection] {
-        if (connection == connection_ && state_ == State::Connecting) {
+        if (connection == connection_ && state_ == State::Connecting && !acceptConnect) {
+            state_ = State::Closed;
+            failure_ = refuseWith;
+        } else if (connection == connection_ && state_ == State::Connecting) {
             state_ = State::Connected;
             if (onConnected)
                 onConnected();

@@ -78,6 +78,7 @@ public:
     void Close() override;
     void Connect(const QString& host, int port) override;
     bool Connected() const override { return state_ == State::Connected; }
+    ConnectFailure Failure() const override { return failure_; }
     void SendData(const std::array<std::uint8_t, 1>& data) override;
     std::vector<std::uint8_t> GetData() override;
     void SetDataArrivalHandler(DataArrivalHandler handler) override { onData_ = std::move(handler); }
@@ -89,9 +90,11 @@ public:
 
     State Status() const { return state_; }
 
-    // How the peer takes a connect: accept after a delay, or never answer.
+    // How the peer takes a connect: accept after a delay, or never answer,
+    // or (with `refuseWith`) fail the connect after the delay.
     bool acceptConnect = true;
     std::int64_t connectDelayMs = 1;
+    ConnectFailure refuseWith;
 
     std::vector<std::uint8_t> sent;  // every byte the link sent, in order
     int sendCalls = 0;
@@ -106,6 +109,7 @@ public:
 private:
     VirtualClock& clock_;
     State state_ = State::Closed;
+    ConnectFailure failure_;
     unsigned connection_ = 0;  // deliveries belong to the connection they were made on
     std::vector<std::uint8_t> inbound_;
     std::vector<VirtualClock::EventId> scheduled_;

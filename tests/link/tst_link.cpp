@@ -80,6 +80,8 @@ private slots:
     void connectWaitEndsAtTheNextTimer4Tick();
     void badPortTextFailsBeforeConnecting_data();
     void badPortTextFailsBeforeConnecting();
+    void reachConnectsAndClosesWithoutSending_data();
+    void reachConnectsAndClosesWithoutSending();
     void closingEndsEveryWait_data();
     void closingEndsEveryWait();
     void exchangesWithTheSimulatedDevice();
@@ -420,6 +422,71 @@ void LinkTest::badPortTextFailsBeforeConnecting()
                                       {QStringLiteral("1"), 1},
                                       {QStringLiteral("65535"), 65535}})
         QCOMPARE(ParsePort(text), value);
+}
+
+void LinkTest::reachConnectsAndClosesWithoutSending_data()
+{
+    using Why = ConnectFailure::Why;
+    QTest::addColumn<bool>("accept");
+    QTest::addColumn<Why>("refuse");  // how a connect that is not accepted fails; None: it never answers
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<int>("stopAt");  // the owner stops the control then; 0: never
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<Why>("why");
+    QTest::addColumn<int>("endsAt");  // the reach starts at 3000
+    QTest::addColumn<int>("error");
+    QTest::newRow("accepted") << true << Why::None << 1 << 0 << true << Why::None << 3001 << 0;
+    QTest::newRow("accepted late, still within the connect wait")
+        << true << Why::None << 1900 << 0 << true << Why::None << 4900 << 0;
+    QTest::newRow("refused: at once, not at the tick")
+        << false << Why::Refused << 20 << 0 << false << Why::Refused << 3020 << 0;
+    QTest::newRow("name not found") << false << Why::HostNotFound << 300 << 0 << false << Why::HostNotFound << 3300
+                                    << 0;
+    QTest::newRow("nobody answers: the next Timer4 tick")
+        << false << Why::None << 1 << 0 << false << Why::None << 5000 << 0;
+    QTest::newRow("accepted after the tick") << true << Why::None << 2500 << 0 << false << Why::None << 5000 << 0;
+    QTest::newRow("stopped while nobody answers")
+        << false << Why::None << 1 << 3400 << false << Why::None << 3400 << int{err::WindowClosed};
+}
+
+void LinkTest::reachConnectsAndClosesWithoutSending()
+{
+    using Why = ConnectFailure::Why;
+    QFETCH(bool, accept);
+    QFETCH(Why, refuse);
+    QFETCH(int, delayMs);
+    QFETCH(int, stopAt);
+    QFETCH(bool, connected);
+    QFETCH(Why, why);
+    QFETCH(int, endsAt);
+    QFETCH(int, error);
+    Rig rig;
+    rig.tcp.acceptConnect = accept;
+    rig.tcp.refuseWith.why = refuse;
+    rig.tcp.connectDelayMs = delayMs;
+    rig.clock.AdvanceTo(3000);
+    if (stopAt > 0)
+        rig.clock.Schedule(stopAt, [&] { rig.control.Stop(); });
+    Reachability reached;
+    QCOMPARE(ErrorOf([&] { reached = rig.link.Reach(QStringLiteral(" 127.0.0.1 "), QStringLiteral(" 4001")); }), error);
+    QCOMPARE(rig.clock.Now(), endsAt);
+    QCOMPARE(rig.tcp.connectHost, QStringLiteral("127.0.0.1"));
+    QCOMPARE(rig.tcp.connectPort, 4001);
+    QVERIFY(rig.tcp.sent.empty());
+    if (error != 0)
+        return;
+    QCOMPARE(reached.connected, connected);
+    QCOMPARE(reached.failure.why, why);
+    QCOMPARE(rig.tcp.Status(), FakeSocket::State::Closed);
+
+    // A run's open of the same device sees it the same way.
+    Rig run;
+    run.tcp.acceptConnect = accept;
+    run.tcp.refuseWith.why = refuse;
+    run.tcp.connectDelayMs = delayMs;
+    run.clock.AdvanceTo(3000);
+    run.link.Open(QStringLiteral("127.0.0.1"), QStringLiteral("4001"));
+    QCOMPARE(run.tcp.Connected(), connected);
 }
 
 void LinkTest::closingEndsEveryWait_data()

@@ -33,6 +33,7 @@ void QtSocket::Close()
         socket_->flush();
     }
     pending_.clear();
+    failure_ = {};
     socket_->abort();
     socket_.reset();
 }
@@ -46,12 +47,16 @@ void QtSocket::Connect(const QString& host, int port)
         socket_ = std::make_unique<QUdpSocket>();
     else
         socket_ = std::make_unique<QTcpSocket>();
+    everConnected_ = false;
+    failure_ = {};
     connect(socket_.get(), &QAbstractSocket::readyRead, this, &QtSocket::OnReadyRead);
-    if (protocol_ == Protocol::Tcp) {
+    connect(socket_.get(), &QAbstractSocket::errorOccurred, this, &QtSocket::OnError);
+    connect(socket_.get(), &QAbstractSocket::connected, this, [this] {
+        everConnected_ = true;
         // Frames are small and answered one at a time: never hold one back.
-        connect(socket_.get(), &QAbstractSocket::connected, this,
-                [this] { socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1); });
-    }
+        if (protocol_ == Protocol::Tcp)
+            socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    });
     socket_->connectToHost(host, static_cast<quint16>(port));
 }
 
@@ -92,6 +97,18 @@ std::vector<std::uint8_t> QtSocket::GetData()
         return {};
     const QByteArray bytes = socket_->readAll();
     return {bytes.begin(), bytes.end()};
+}
+
+void QtSocket::OnError(QAbstractSocket::SocketError error)
+{
+    // Errors of a connection that was up are the link's to notice, not the connect's.
+    if (everConnected_ || failure_.why != ConnectFailure::Why::None)
+        return;
+    using Why = ConnectFailure::Why;
+    failure_.why = error == QAbstractSocket::ConnectionRefusedError ? Why::Refused
+                   : error == QAbstractSocket::HostNotFoundError    ? Why::HostNotFound
+                                                                    : Why::Other;
+    failure_.words = socket_->errorString();
 }
 
 void QtSocket::OnReadyRead()

@@ -26,6 +26,7 @@ public:
     void Close() override;
     void Connect(const QString& host, int port) override;
     bool Connected() const override;
+    ConnectFailure Failure() const override { return failure_; }
     void SendData(const std::array<std::uint8_t, 1>& data) override;
     std::vector<std::uint8_t> GetData() override;
     void SetDataArrivalHandler(DataArrivalHandler handler) override { onData_ = std::move(handler); }
@@ -39,11 +40,14 @@ public:
 
 private:
     void OnReadyRead();
+    void OnError(QAbstractSocket::SocketError error);
 
     const Protocol protocol_;
     std::unique_ptr<QAbstractSocket> socket_;
     QByteArray pending_;  // sent bytes the Qt socket has not been given yet
     bool sendOnYield_ = false;
+    bool everConnected_ = false;  // since the last Connect
+    ConnectFailure failure_;
     DataArrivalHandler onData_;
 };
 

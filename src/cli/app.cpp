@@ -97,6 +97,7 @@ int ExitStatusFor(Verdict verdict)
 {
     switch (verdict) {
     case Verdict::Programmed:
+    case Verdict::Reachable:
     case Verdict::Verified:
     case Verdict::Match:
         return ExitDone;
@@ -116,11 +117,22 @@ int Perform(const CommandLine& line, const std::vector<Target>& targets, Interru
     RunRecord record{ToolVersion(), {}, {}, {}, {}};
     switch (line.command) {
     case Command::Program: {
-        job.imagePath = QFileInfo(line.image.value_or(QDir::current().filePath(run::ImageFileName))).absoluteFilePath();
+        job.kind = line.dryRun ? Job::Kind::Reach : Job::Kind::Program;
+        const bool fromStdin = line.image == QStringLiteral("-");
+        job.imagePath =
+            fromStdin ? QStringLiteral("standard input")
+                      : QFileInfo(line.image.value_or(QDir::current().filePath(run::ImageFileName))).absoluteFilePath();
         // Read once, here: the runs send these bytes, so a report matches what went out.
         QByteArray file;
-        if (const auto why = CheckReadableFile(job.imagePath, image::MaxFileBytes, &file))
+        if (const auto why = fromStdin ? ReadStandardInput(image::MaxFileBytes, &file)
+                                       : CheckReadableFile(job.imagePath, image::MaxFileBytes, &file))
             return Refuse(QStringLiteral("image ") + *why);
+        // A Ctrl-C that ended the pipe's writer ends the command rather than leave a short image.
+        QCoreApplication::processEvents();
+        if (interrupts.signalled) {
+            Write(stderr, "modburn-cli: interrupted; nothing was sent\n");
+            return ExitInterrupted;
+        }
         const image::LoadResult loaded = image::Load(file, line.format);
         if (!loaded.image)
             return Refuse(QStringLiteral("image %1: %2").arg(job.imagePath, loaded.error));
@@ -183,7 +195,8 @@ int Main(int argc, char* argv[])
         return ExitDone;
     }
 
-    const Targets resolved = ResolveDevices(line.devices, SystemResolve);
+    // The preflight reports a name that does not resolve, as it reports any device it cannot reach.
+    const Targets resolved = ResolveDevices(line.devices, SystemResolve, line.dryRun);
     if (!resolved.error.isEmpty())
         return Refuse(resolved.error);
     return Perform(line, resolved.targets, interrupts);

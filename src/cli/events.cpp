@@ -11,8 +11,9 @@ namespace modburn::cli {
 namespace {
 
 constexpr std::array<const char*, 7> EventNames{"start", "status", "progress", "panel", "caption", "end", "summary"};
-constexpr std::array<const char*, 10> VerdictNames{"",        "programmed",  "failed",   "error", "stopped",
-                                                   "gave-up", "interrupted", "verified", "match", "mismatch"};
+constexpr std::array<const char*, 12> VerdictNames{"",        "programmed", "failed",      "error",
+                                                   "stopped", "gave-up",    "interrupted", "verified",
+                                                   "match",   "mismatch",   "reachable",   "unreachable"};
 // Page done, link closed and close asked never name a status line of their own.
 constexpr std::array<const char*, 16> PhaseNames{
     "connecting",    "burn enabled",    "searching",    "found",       "erase enabled",   "erased",
@@ -21,7 +22,7 @@ constexpr std::array<const char*, 16> PhaseNames{
 
 // Indexed by the enum's value: a new enumerator without a name fails to compile.
 static_assert(EventNames.size() == static_cast<std::size_t>(EventKind::Summary) + 1);
-static_assert(VerdictNames.size() == static_cast<std::size_t>(Verdict::Mismatch) + 1);
+static_assert(VerdictNames.size() == static_cast<std::size_t>(Verdict::Unreachable) + 1);
 static_assert(PhaseNames.size() == static_cast<std::size_t>(run::Step::CloseAsked) + 1);
 
 }  // namespace

@@ -33,6 +33,8 @@ enum class Verdict {
     Verified,     // font-download: every page acknowledged and the sums match
     Match,        // font-check: the device's sum is the one given
     Mismatch,     // font-check: it is not, or the device did not answer
+    Reachable,    // --dry-run: the device took a connection, closed again unused
+    Unreachable,  // --dry-run: it did not; the message says why
 };
 
 using Locks = run::Locks;

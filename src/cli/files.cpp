@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <unistd.h>
+
 namespace modburn::cli {
 
 std::optional<QString> CheckReadableFile(const QString& path, qint64 maxBytes, QByteArray* content)
@@ -38,6 +40,30 @@ std::optional<QString> CheckReadableFile(const QString& path, qint64 maxBytes, Q
         return QStringLiteral("%1: larger than %2 bytes").arg(path).arg(maxBytes);
     if (content)
         *content = bytes;
+    return std::nullopt;
+}
+
+std::optional<QString> ReadStandardInput(qint64 maxBytes, QByteArray* content)
+{
+    if (::isatty(STDIN_FILENO))
+        return QStringLiteral("standard input is a terminal (pipe the image in, or name its file)");
+    QByteArray bytes;
+    char chunk[65536];
+    for (;;) {
+        const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (got == 0)
+            break;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return QStringLiteral("standard input: cannot be read (%1)")
+                .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        }
+        bytes.append(chunk, got);
+        if (bytes.size() > maxBytes)
+            return QStringLiteral("standard input: larger than %1 bytes").arg(maxBytes);
+    }
+    *content = bytes;
     return std::nullopt;
 }
 

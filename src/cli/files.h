@@ -14,4 +14,8 @@ namespace modburn::cli {
 // receives what was read.
 std::optional<QString> CheckReadableFile(const QString& path, qint64 maxBytes, QByteArray* content = nullptr);
 
+// The same for standard input, read to its end into `content`; a terminal is
+// refused, as nobody types an image.
+std::optional<QString> ReadStandardInput(qint64 maxBytes, QByteArray* content);
+
 }  // namespace modburn::cli

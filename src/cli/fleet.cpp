@@ -227,20 +227,34 @@ void Fleet::Complete()
         ++count[device.end.verdict];
     }
     Event summary;
-    if (job_.kind != Job::Kind::Program && ends.size() == 1) {
+    const int gaveUp = count[Verdict::GaveUp];
+    const int interrupted = count[Verdict::Interrupted];
+    const Verdict stopped = stopReason_ == Verdict::Interrupted ? Verdict::Interrupted
+                            : gaveUp > 0                        ? Verdict::GaveUp
+                                                                : Verdict::None;
+    if (job_.kind == Job::Kind::Reach) {
+        const int reachable = count[Verdict::Reachable];
+        const int unreachable = static_cast<int>(devices_.size()) - reachable - gaveUp - interrupted;
+        summary.verdict = stopped != Verdict::None ? stopped
+                          : unreachable > 0        ? Verdict::Unreachable
+                                                   : Verdict::Reachable;
+        summary.message = QStringLiteral("%1 devices: %2 reachable, %3 unreachable, %4 gave up, %5 interrupted")
+                              .arg(devices_.size())
+                              .arg(reachable)
+                              .arg(unreachable)
+                              .arg(gaveUp)
+                              .arg(interrupted);
+    } else if (job_.kind != Job::Kind::Program && ends.size() == 1) {
         // A font operation is its device's end.
         summary = ends.front();
     } else {
         const int programmed = count[Verdict::Programmed];
         const int failed = count[Verdict::Failed];
-        const int gaveUp = count[Verdict::GaveUp];
-        const int interrupted = count[Verdict::Interrupted];
         const int errors = static_cast<int>(devices_.size()) - programmed - failed - gaveUp - interrupted;
-        summary.verdict = stopReason_ == Verdict::Interrupted ? Verdict::Interrupted
-                          : gaveUp > 0                        ? Verdict::GaveUp
-                          : errors > 0                        ? Verdict::Error
-                          : failed > 0                        ? Verdict::Failed
-                                                              : Verdict::Programmed;
+        summary.verdict = stopped != Verdict::None ? stopped
+                          : errors > 0             ? Verdict::Error
+                          : failed > 0             ? Verdict::Failed
+                                                   : Verdict::Programmed;
         summary.message = QStringLiteral("%1 devices: %2 programmed, %3 failed, %4 error, %5 gave up, %6 interrupted")
                               .arg(devices_.size())
                               .arg(programmed)

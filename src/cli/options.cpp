@@ -131,8 +131,8 @@ const std::vector<Command> ForEvery{Command::Program, Command::FontDownload, Com
 // Every option, once: a new one is a row here and its field in CommandLine.
 const std::vector<OptionDeclaration> Options{
     {"image", "FILE", ForProgram,
-     "the firmware image: raw bytes, Intel HEX, S-record or AVR ELF, for at most 8192 bytes of flash (default "
-     "TavimorkAVRMODavr.bin)",
+     "the firmware image: raw bytes, Intel HEX, S-record or AVR ELF, for at most 8192 bytes of flash; - reads "
+     "it from standard input (default TavimorkAVRMODavr.bin)",
      [](CommandLine& line, const Given& value) { line.image = value.As(FileName, "a file name"); }},
     {"format", "NAME", ForProgram, "the image's format, bin, ihex, srec or elf (default: told by its content)",
      [](CommandLine& line, const Given& value) {
@@ -146,6 +146,10 @@ const std::vector<OptionDeclaration> Options{
      }},
     {"devices-from", "FILE", ForProgram, "more devices, one a line as on the command line (# starts a comment)",
      [](CommandLine& line, const Given& value) { line.devicesFrom = value.As(FileName, "a file name"); }},
+    {"dry-run", "", ForProgram,
+     "check the image, then connect to every device and close again without sending a byte; each is reachable "
+     "or unreachable (exit 1 if one is not)",
+     [](CommandLine& line, const Given&) { line.dryRun = true; }},
     {"json", "", ForEvery, "one JSON object per line and event on stdout",
      [](CommandLine& line, const Given&) { line.json = true; }},
 };
@@ -371,9 +375,9 @@ QString HelpText()
                           "sign (but CHECKSUM's minus); an option may be given only once.\n\nOptions:\n");
     for (const OptionDeclaration& option : Options)
         out += Block(QStringLiteral("  ") + option.Synopsis(), QString::fromLatin1(option.help), 22);
-    out += QStringLiteral("\nExit status: 0 all done, 1 a device not programmed or an operation failed,\n"
-                          "2 bad usage or input (nothing sent), 3 --give-up-after ran out,\n"
-                          "130 interrupted (Ctrl-C or SIGTERM).\n");
+    out += QStringLiteral("\nExit status: 0 all done, 1 a device not programmed (with --dry-run: not\n"
+                          "reachable) or an operation failed, 2 bad usage or input (nothing sent),\n"
+                          "3 --give-up-after ran out, 130 interrupted (Ctrl-C or SIGTERM).\n");
     return out.replace(NoBreak, u' ');
 }
 

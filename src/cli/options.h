@@ -35,7 +35,8 @@ struct DeviceEntry {
 struct CommandLine {
     Command command = Command::Help;
     bool json = false;
-    std::optional<QString> image;                // --image FILE (program)
+    bool dryRun = false;                         // --dry-run (program): connect and close, send nothing
+    std::optional<QString> image;                // --image FILE (program); "-" is standard input
     image::Format format = image::Format::Auto;  // --format NAME (program)
     int port = DefaultPort;                      // --port N, for devices without their own
     std::optional<double> giveUpAfterS;          // --give-up-after S (program)

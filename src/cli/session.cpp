@@ -6,6 +6,7 @@
 #include "fontlib/fontlib.h"
 #include "platform/serialport.h"
 #include "platform/statusbar.h"
+#include "run/reach.h"
 #include "run/run.h"
 #include "run/windowview.h"
 
@@ -75,6 +76,7 @@ struct Session::State : run::IRunObserver, fontlib::IFontObserver {
     void OnEnd(const run::Outcome& outcome) override;
     void OnFontStep(const fontlib::FontEvent& event) override;
     Event Program(const QString& imagePath);
+    Event Reach();
     Event Font(const Job& job);
 
     SessionParts parts;
@@ -183,6 +185,45 @@ Event Session::State::Program(const QString& imagePath)
     return end;
 }
 
+Event Session::State::Reach()
+{
+    using run::ReachEnding;
+    const run::ReachOutcome outcome = run::Reach(OperationParts{parts.link, parts.control, serialPort, parts.files},
+                                                 target.address, QString::number(target.port));
+    Event end = Make(EventKind::End);
+    end.verdict = Verdict::Unreachable;
+    switch (outcome.ending) {
+    case ReachEnding::Reachable:
+        end.verdict = Verdict::Reachable;
+        end.message = QStringLiteral("connected, and closed without sending a byte");
+        break;
+    case ReachEnding::Refused:
+        end.message = QStringLiteral("connection refused");
+        break;
+    case ReachEnding::HostNotFound:
+        end.message = QStringLiteral("host not found");
+        break;
+    case ReachEnding::NoConnection:
+        end.message = QStringLiteral("no connection within the connect wait");
+        break;
+    case ReachEnding::Failed:
+        end.message = QStringLiteral("connection failed: ") + outcome.words;
+        break;
+    case ReachEnding::Busy:
+    case ReachEnding::StoppedByOwner:
+        end.verdict = Verdict::Stopped;
+        end.message = QStringLiteral("stopped");
+        break;
+    default:
+        end.verdict = Verdict::Error;
+        end.message =
+            Coded(outcome.ending == ReachEnding::BadPort ? "invalid value (port or setting)" : "run-time error",
+                  outcome.error);
+        break;
+    }
+    return end;
+}
+
 void Session::State::OnFontStep(const fontlib::FontEvent& event)
 {
     switch (event.step) {
@@ -277,6 +318,7 @@ Event Session::Perform(const Job& job)
     const QString pages = QStringLiteral("pages %1..%2 at ").arg(job.firstPage).arg(job.lastPage) + where;
     switch (job.kind) {
     case Job::Kind::Program:
+    case Job::Kind::Reach:
         s.sink(s.Make(EventKind::Start, where));
         break;
     case Job::Kind::FontDownload:
@@ -288,7 +330,9 @@ Event Session::Perform(const Job& job)
     }
     // Unlike the window, a link that closes under the job ends it at once.
     s.parts.control.SetEndOnDroppedLink(true);
-    Event end = job.kind == Job::Kind::Program ? s.Program(job.imagePath) : s.Font(job);
+    Event end = job.kind == Job::Kind::Program ? s.Program(job.imagePath)
+                : job.kind == Job::Kind::Reach ? s.Reach()
+                                               : s.Font(job);
     s.sink(end);
     return end;
 }

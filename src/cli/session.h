@@ -22,7 +22,7 @@ namespace modburn::cli {
 
 // What a device is to do.
 struct Job {
-    enum class Kind { Program, FontDownload, FontCheck };
+    enum class Kind { Program, Reach, FontDownload, FontCheck };  // Reach: program's --dry-run
     Kind kind = Kind::Program;
     QString imagePath;          // program: the image file, as the run names it
     QByteArray image;           // program: the flash bytes read from it, sent in its place
@@ -53,9 +53,9 @@ public:
 
     // Opens the link and does the job, reporting from start to end; a link that closes under it ends
     // it at once. The End event's verdict is Programmed, Failed or Error for
-    // a run, Verified, Failed or Error for a download, Match, Mismatch or
-    // Error for a check, and Stopped, saying how far it got, when the
-    // control was stopped. Returns the End event.
+    // a run, Reachable or Unreachable for a reach, Verified, Failed or Error
+    // for a download, Match, Mismatch or Error for a check, and Stopped,
+    // saying how far it got, when the control was stopped. Returns the End event.
     Event Perform(const Job& job);
 
 private:

@@ -24,12 +24,14 @@ std::optional<QString> SystemResolve(const QString& host)
     return addresses.front().toString();
 }
 
-Targets ResolveDevices(const std::vector<DeviceEntry>& devices, const Resolver& resolve)
+Targets ResolveDevices(const std::vector<DeviceEntry>& devices, const Resolver& resolve, bool keepUnresolved)
 {
     Targets result;
     QSet<QString> seen;
     for (const DeviceEntry& device : devices) {
-        const std::optional<QString> address = resolve(device.host);
+        std::optional<QString> address = resolve(device.host);
+        if (!address && keepUnresolved)
+            address = device.host;
         if (!address) {
             result.error = QStringLiteral("device '%1': cannot resolve '%2'").arg(device.Label(), device.host);
             return result;

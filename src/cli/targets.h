@@ -33,7 +33,8 @@ struct Targets {
 };
 
 // Resolves every device; a name that does not resolve, or two entries for the
-// same address and port, is an error.
-Targets ResolveDevices(const std::vector<DeviceEntry>& devices, const Resolver& resolve);
+// same address and port, is an error. With `keepUnresolved` (the preflight) a
+// name that does not resolve stays a name, for its link to look up and report.
+Targets ResolveDevices(const std::vector<DeviceEntry>& devices, const Resolver& resolve, bool keepUnresolved = false);
 
 }  // namespace modburn::cli

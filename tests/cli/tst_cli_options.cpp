@@ -403,7 +403,7 @@ void CliOptionsTest::helpText_data()
 {
     QTest::addColumn<QString>("part");
     QTest::newRow("program usage") << "  modburn-cli program       [--image FILE] [--format NAME] [--port N]";
-    QTest::newRow("program usage, its operands") << "[--json]\n                            ADDRESS[:PORT]...\n";
+    QTest::newRow("program usage, its operands") << "[--dry-run] [--json] ADDRESS[:PORT]...\n";
     QTest::newRow("font-download usage") << "  modburn-cli font-download [--port N] [--json]\n";
     QTest::newRow("font-check usage operands") << "ADDRESS[:PORT] CHECKSUM FIRST_PAGE LAST_PAGE\n";
     QTest::newRow("help and version usage") << "  modburn-cli --help | --version\n";

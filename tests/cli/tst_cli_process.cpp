@@ -44,9 +44,10 @@ struct Result {
 };
 
 struct Device {
-    QString kind;   // good, refuse, silent, unanswered, drops, closed
+    QString kind;   // good, refuse, silent, unanswered, drops, closed, unknown (a name that does not resolve)
     QString label;  // 127.0.0.1:port
     QString flashOut;
+    modburn::devsim::Launcher* sim = nullptr;  // its simulator, printing a line per frame received
 };
 
 std::vector<QJsonObject> JsonLines(const QByteArray& out, QString* problem)
@@ -85,7 +86,7 @@ private slots:
 private:
     // Starts one simulator of the kind; `closed` is a port nobody listens on.
     Device StartDevice(const QString& kind, int index);
-    Result RunCli(const QStringList& args);
+    Result RunCli(const QStringList& args, const QString& input = {});
 
     QTemporaryDir dir_;
     std::vector<std::unique_ptr<modburn::devsim::Launcher>> devsims_;
@@ -115,7 +116,11 @@ Device CliProcessTest::StartDevice(const QString& kind, int index)
         device.label = QStringLiteral("127.0.0.1:%1").arg(server.serverPort());
         return device;  // the port closes with the server
     }
-    QStringList options;
+    if (kind == QLatin1String("unknown")) {
+        device.label = QStringLiteral("modburn-test-device.invalid:4001");
+        return device;
+    }
+    QStringList options{QStringLiteral("--transcript")};
     device.flashOut = dir_.filePath(QStringLiteral("flash-%1.bin").arg(index));
     options << QStringLiteral("--flash-out") << device.flashOut;
     if (kind == QLatin1String("refuse"))
@@ -133,14 +138,17 @@ Device CliProcessTest::StartDevice(const QString& kind, int index)
     if (!launcher->Start(Devsim, options, &error))
         qFatal("simulator did not start: %s", qPrintable(error));
     device.label = QStringLiteral("127.0.0.1:%1").arg(launcher->Port());
+    device.sim = launcher.get();
     devsims_.push_back(std::move(launcher));
     return device;
 }
 
-Result CliProcessTest::RunCli(const QStringList& args)
+Result CliProcessTest::RunCli(const QStringList& args, const QString& input)
 {
     QProcess process;
     process.setWorkingDirectory(dir_.path());
+    if (!input.isEmpty())
+        process.setStandardInputFile(dir_.filePath(input));
     QElapsedTimer clock;
     clock.start();
     process.start(Cli, args);
@@ -174,6 +182,12 @@ void CliProcessTest::fleet_data()
     QTest::newRow("an unreachable device and one that drops the link: 1")
         << QStringList{"good", "closed", "drops"} << QStringList{} << 1 << QStringList{"programmed", "error", "error"}
         << 5000 << false;
+    // The preflight: every device tried, nothing sent to any.
+    QTest::newRow("dry run: a device, a closed port and a name that does not resolve: 1")
+        << QStringList{"good", "closed", "unknown"} << QStringList{"--dry-run"} << 1
+        << QStringList{"reachable", "unreachable", "unreachable"} << 0 << true;
+    QTest::newRow("dry run, every device reachable: 0") << QStringList{"good", "good"} << QStringList{"--dry-run"} << 0
+                                                        << QStringList{"reachable", "reachable"} << 0 << false;
 }
 
 void CliProcessTest::fleet()
@@ -237,8 +251,18 @@ void CliProcessTest::fleet()
         }
         if (kinds[i] == QLatin1String("refuse"))
             QVERIFY(end.value("message").toString().startsWith(QStringLiteral("page 5 refused")));
+        const bool dryRun = options.contains(QStringLiteral("--dry-run"));
         if (kinds[i] == QLatin1String("closed"))
-            QVERIFY(end.value("message").toString().startsWith(QStringLiteral("unreachable")));
+            QCOMPARE(end.value("message").toString().section(u':', 0, 0),
+                     dryRun ? QStringLiteral("connection refused") : QStringLiteral("unreachable"));
+        if (kinds[i] == QLatin1String("unknown"))
+            QCOMPARE(end.value("message").toString(), QStringLiteral("host not found"));
+        // A reached device saw a connection and not one frame.
+        if (dryRun && devices[static_cast<std::size_t>(i)].sim) {
+            QProcess& sim = devices[static_cast<std::size_t>(i)].sim->Process();
+            sim.waitForReadyRead(200);
+            QCOMPARE(sim.readAllStandardOutput(), QByteArray());
+        }
         if (kinds[i] == QLatin1String("drops")) {
             // Said when the link closes, not after the next reply wait runs out.
             QVERIFY(end.value("message").toString().startsWith(QStringLiteral("link dropped")));
@@ -523,7 +547,10 @@ void CliProcessTest::imageFormatsProgramTheSameFlash()
         const QString file =
             format == QLatin1String("ihex") ? QStringLiteral("fw.hex") : QStringLiteral("fw.") + format;
         const Device device = StartDevice(QStringLiteral("good"), 0);
-        const Result result = RunCli({"program", "--json", "--image", file, device.label});
+        // One of them piped in, as the rollout's preflight hands it over.
+        const bool piped = format == QLatin1String("srec");
+        const Result result = RunCli({"program", "--json", "--image", piped ? QStringLiteral("-") : file, device.label},
+                                     piped ? file : QString());
         QCOMPARE(result.exitCode, 0);
         QString problem;
         const std::vector<QJsonObject> lines = JsonLines(result.out, &problem);

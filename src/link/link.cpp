@@ -78,7 +78,7 @@ Reachability Link::Reach(const QString& ipAddrText, const QString& portText)
         return TcpWinsock_.Connected() || TcpWinsock_.Failure().why != ConnectFailure::Why::None ||
                ConnOverTimeFlag_ != FlagFalse;
     });
-    const Reachability reached{TcpWinsock_.Connected(), TcpWinsock_.Failure()};
+    Reachability reached{TcpWinsock_.Connected(), TcpWinsock_.Failure()};
     TcpWinsock_.Close();
     return reached;
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs a built folder into a temporary prefix and checks what lands there:
-# the programs and their man pages, the desktop entry, the icon and the
-# AppStream metainfo; the command-line programs answer --help and the window starts.
+# the programs and their man pages, the desktop entry, the icon, the AppStream
+# metainfo and modburn-cli's bash completion; the command-line programs answer
+# --help and the window starts.
 # Usage: scripts/check-install.sh [build folder, default build]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,6 +24,13 @@ done
 for f in share/applications/modburn.desktop share/icons/hicolor/scalable/apps/modburn.svg share/doc/modburn/copyright; do
   [ -f "$root/$f" ] || fail "$f missing"
 done
+# Where bash-completion loads it on demand, and it registers itself when loaded.
+if [ -e "$root/bin/modburn-cli" ]; then
+  completion=share/bash-completion/completions/modburn-cli
+  [ -f "$root/$completion" ] || fail "$completion missing"
+  bash -c 'source "$1" && complete -p modburn-cli' _ "$root/$completion" >/dev/null 2>&1 ||
+    fail "$completion does not register a completion for modburn-cli"
+fi
 metainfo=$(find "$root/share/metainfo" -name '*.metainfo.xml' 2>/dev/null | head -n 1)
 [ -n "$metainfo" ] || fail "no metainfo in share/metainfo"
 

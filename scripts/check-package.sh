@@ -42,6 +42,10 @@ for f in ./usr/bin/modburn ./usr/bin/modburn-devsim \
   ./usr/share/doc/modburn/copyright; do
   grep -qxF "$f" <<<"$contents" || fail "the package lacks $f"
 done
+if grep -qxF ./usr/bin/modburn-cli <<<"$contents"; then
+  grep -qxF ./usr/share/bash-completion/completions/modburn-cli <<<"$contents" ||
+    fail "the package lacks modburn-cli's bash completion"
+fi
 dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/modburn/copyright | grep -qx 'License: MIT' ||
   fail "the package's copyright file does not say MIT"
 grep -qE '^\./usr/share/metainfo/[^/]+\.metainfo\.xml$' <<<"$contents" || fail "the package lacks its metainfo"

@@ -4,14 +4,15 @@
 #   --checks   also what scripts/test.sh uses: Clang with its sanitizer runtime,
 #              clang-format, clang-tidy, the desktop-entry and AppStream checkers
 #              Ansible with its SSH client for the rollout test and the AVR
-#              toolchain that makes the image test's files
+#              toolchain that makes the image test's files, and bash-completion,
+#              whose helpers the completion test also runs on
 #   --package  also what building the Debian package takes
 set -euo pipefail
 
 packages=(cmake g++ ninja-build pkg-config qt6-base-dev libsrecord-dev libboost-dev libelf-dev fonts-noto-cjk)
 for arg in "$@"; do
   case $arg in
-    --checks) packages+=(clang libclang-rt-14-dev clang-format clang-tidy desktop-file-utils appstream groff-base ansible-core openssh-client gcc-avr binutils-avr avr-libc) ;;
+    --checks) packages+=(clang libclang-rt-14-dev clang-format clang-tidy desktop-file-utils appstream groff-base ansible-core openssh-client gcc-avr binutils-avr avr-libc bash-completion) ;;
     --package) packages+=(dpkg-dev file) ;;
     *) packages+=("$arg") ;;
   esac

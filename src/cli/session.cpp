@@ -25,6 +25,21 @@ QString PageList(const std::vector<int>& pages)
         .arg(pages.size() == 1 ? QStringLiteral("page") : QStringLiteral("pages"), shown.join(QStringLiteral(", ")));
 }
 
+// Why a connect did not come up, in a few words.
+QString Unconnected(const ConnectFailure& failure)
+{
+    switch (failure.why) {
+    case ConnectFailure::Why::Refused:
+        return QStringLiteral("connection refused");
+    case ConnectFailure::Why::HostNotFound:
+        return QStringLiteral("host not found");
+    case ConnectFailure::Why::Other:
+        return QStringLiteral("connection failed: ") + failure.words;
+    default:
+        return QStringLiteral("no connection within the connect wait");
+    }
+}
+
 QString Coded(const char* words, err::Number error)
 {
     return QStringLiteral("%1 (error %2)").arg(QLatin1String(words)).arg(static_cast<int>(error));
@@ -57,12 +72,12 @@ struct Session::State : run::IRunObserver, fontlib::IFontObserver {
         panel = words;
         sink(Make(EventKind::Panel, words));
     }
-    QString Unreachable(err::Number error) const
+    QString Unreachable(const ConnectFailure& failure, err::Number error) const
     {
-        return QStringLiteral("unreachable: not connected to %1 port %2 after the connect wait (error %3 at the first "
-                              "send)")
+        return QStringLiteral("unreachable: not connected to %1 port %2: %3 (error %4 at the first send)")
             .arg(target.address)
             .arg(target.port)
+            .arg(Unconnected(failure))
             .arg(static_cast<int>(error));
     }
     static QString Dropped(std::int64_t bytesSent, err::Number error)
@@ -160,7 +175,7 @@ Event Session::State::Program(const QString& imagePath)
         words << QStringLiteral("last step: %1").arg(PhaseName(lastPhase));
         break;
     case Ending::Unreachable:
-        words << Unreachable(outcome.error);
+        words << Unreachable(outcome.connectFailure, outcome.error);
         break;
     case Ending::LinkDropped:
         words << Dropped(outcome.bytesSent, outcome.error);
@@ -197,17 +212,8 @@ Event Session::State::Reach()
         end.verdict = Verdict::Reachable;
         end.message = QStringLiteral("connected, and closed without sending a byte");
         break;
-    case ReachEnding::Refused:
-        end.message = QStringLiteral("connection refused");
-        break;
-    case ReachEnding::HostNotFound:
-        end.message = QStringLiteral("host not found");
-        break;
-    case ReachEnding::NoConnection:
-        end.message = QStringLiteral("no connection within the connect wait");
-        break;
-    case ReachEnding::Failed:
-        end.message = QStringLiteral("connection failed: ") + outcome.words;
+    case ReachEnding::Unreachable:
+        end.message = Unconnected(outcome.failure);
         break;
     case ReachEnding::Busy:
     case ReachEnding::StoppedByOwner:
@@ -287,7 +293,7 @@ Event Session::State::Font(const Job& job)
                                        : QStringLiteral("before any page");
         break;
     case FontEnding::Unreachable:
-        end.message = Unreachable(outcome.error);
+        end.message = Unreachable(outcome.connectFailure, outcome.error);
         break;
     case FontEnding::LinkDropped:
         end.message = Dropped(outcome.bytesSent, outcome.error);

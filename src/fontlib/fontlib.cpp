@@ -129,6 +129,8 @@ FontOutcome FontTransfer::Perform(IFontObserver& observer, const Endpoint* openF
         outcome.error = error.Number();
         outcome.ending = EndingFor(error.Number());
     }
+    if (outcome.ending == FontEnding::Unreachable)
+        outcome.connectFailure = p_.link.TcpWinsock().Failure();
     p_.link.SetClosedHandler(nullptr);
     outcome.lastPage = lastPage_;
     outcome.bytesSent = p_.link.BytesSent();

@@ -6,6 +6,7 @@
 #include "link/operationparts.h"
 #include "platform/errors.h"
 #include "platform/progressbar.h"
+#include "platform/socket.h"
 #include "platform/statusbar.h"
 
 #include <QString>
@@ -85,6 +86,7 @@ struct FontOutcome {
     err::Number error = err::None;  // the run-time error behind the ending, if there was one
     std::optional<int> lastPage;    // the last page acknowledged
     std::int64_t bytesSent = 0;     // on the link since it was opened
+    ConnectFailure connectFailure;  // Unreachable: why the connect failed, when the system said
 
     bool Verified() const { return ending == FontEnding::Verified; }
 };

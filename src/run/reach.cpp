@@ -19,13 +19,8 @@ ReachOutcome Reach(OperationParts parts, const QString& address, const QString& 
     }
     try {
         const Reachability reached = parts.link.Reach(address, port);
-        using Why = ConnectFailure::Why;
-        outcome.words = reached.failure.words;
-        outcome.ending = reached.connected                          ? ReachEnding::Reachable
-                         : reached.failure.why == Why::Refused      ? ReachEnding::Refused
-                         : reached.failure.why == Why::HostNotFound ? ReachEnding::HostNotFound
-                         : reached.failure.why == Why::Other        ? ReachEnding::Failed
-                                                                    : ReachEnding::NoConnection;
+        outcome.ending = reached.connected ? ReachEnding::Reachable : ReachEnding::Unreachable;
+        outcome.failure = reached.failure;
     } catch (const RuntimeError& error) {
         outcome.error = error.Number();
         outcome.ending = error.Number() == err::WindowClosed ? ReachEnding::StoppedByOwner

@@ -5,6 +5,7 @@
 
 #include "link/operationparts.h"
 #include "platform/errors.h"
+#include "platform/socket.h"
 
 #include <QString>
 
@@ -13,10 +14,7 @@ namespace modburn::run {
 enum class ReachEnding {
     Busy,            // another operation holds the link: nothing was tried
     Reachable,       // the connection came up, and was closed again
-    Refused,         // the device's host refused it
-    HostNotFound,    // the name did not resolve
-    NoConnection,    // not connected by the end of the connect wait
-    Failed,          // the system gave another reason: `words`
+    Unreachable,     // it did not: `failure` says why, or (Why::None) the connect wait ran out
     BadPort,         // the port text is not a whole number from 1 to 65535
     StoppedByOwner,  // the owner stopped the control
     Error,           // another run-time error: `error`
@@ -24,7 +22,7 @@ enum class ReachEnding {
 
 struct ReachOutcome {
     ReachEnding ending = ReachEnding::Busy;
-    QString words;                  // the system's, for Failed
+    ConnectFailure failure;
     err::Number error = err::None;  // the run-time error behind the ending, if there was one
 };
 

@@ -49,6 +49,8 @@ Outcome ProgrammingRun::Run(const Target& target, IRunObserver& observer)
         outcome_.error = error.Number();
         outcome_.ending = EndingFor(error.Number());
     }
+    if (outcome_.ending == Ending::Unreachable)
+        outcome_.connectFailure = p_.link.TcpWinsock().Failure();
     p_.link.SetClosedHandler(nullptr);
     outcome_.bytesSent = p_.link.BytesSent();
     if (outcome_.locks) {

@@ -6,6 +6,7 @@
 
 #include "link/operationparts.h"
 #include "platform/errors.h"
+#include "platform/socket.h"
 
 #include <QString>
 
@@ -94,6 +95,7 @@ struct Outcome {
     bool locksMissing = false;      // as LocksMissing, also when pages were refused as well
     err::Number error = err::None;  // the run-time error behind the ending, if there was one
     std::int64_t bytesSent = 0;     // on the link since it was opened
+    ConnectFailure connectFailure;  // Unreachable: why the connect failed, when the system said
 
     bool Programmed() const { return ending == Ending::Programmed; }
 };

@@ -73,7 +73,7 @@ struct Rig : Parts {
     }
 };
 
-enum class Scenario { Good, RejectPage5, WrongLocks, NoLocks, Unreachable, DropAfterPage10, ImageMissing };
+enum class Scenario { Good, RejectPage5, WrongLocks, NoLocks, Unreachable, Refused, DropAfterPage10, ImageMissing };
 
 }  // namespace
 
@@ -109,8 +109,14 @@ void CliSessionTest::programmingRun_data()
         << Scenario::NoLocks << Verdict::Failed << QStringLiteral("no lock bytes after page 127") << QString() << 128;
     QTest::newRow("error: unreachable")
         << Scenario::Unreachable << Verdict::Error
-        << QStringLiteral("unreachable: not connected to 127.0.0.1 port 4001 after the connect wait (error 40006 at "
-                          "the first send)")
+        << QStringLiteral("unreachable: not connected to 127.0.0.1 port 4001: no connection within the connect wait "
+                          "(error 40006 at the first send)")
+        << QString() << 0;
+    // Said as the system said it, though the run still waits out its connect wait.
+    QTest::newRow("error: connection refused")
+        << Scenario::Refused << Verdict::Error
+        << QStringLiteral("unreachable: not connected to 127.0.0.1 port 4001: connection refused (error 40006 at the "
+                          "first send)")
         << QString() << 0;
     QTest::newRow("error: link dropped after page 10")
         << Scenario::DropAfterPage10 << Verdict::Error
@@ -136,7 +142,10 @@ void CliSessionTest::programmingRun()
     if (scenario == Scenario::DropAfterPage10)
         options.closeAfterPage = 10;
     Rig rig(options);
-    rig.tcp.acceptConnect = scenario != Scenario::Unreachable;
+    const bool unreachable = scenario == Scenario::Unreachable || scenario == Scenario::Refused;
+    rig.tcp.acceptConnect = !unreachable;
+    if (scenario == Scenario::Refused)
+        rig.tcp.refuseWith.why = ConnectFailure::Why::Refused;
     const std::vector<std::uint8_t> image = Pattern(8192, 5);
     if (scenario != Scenario::ImageMissing)
         rig.disk.files[ImagePath] = image;
@@ -169,9 +178,9 @@ void CliSessionTest::programmingRun()
     const std::vector<std::uint8_t> flash(rig.device.device.Flash().begin(), rig.device.device.Flash().end());
     if (verdict == Verdict::Programmed)
         QCOMPARE(flash, image);  // the image came from the --image file, not the fixed name
-    if (scenario == Scenario::Unreachable || scenario == Scenario::ImageMissing)
+    if (unreachable || scenario == Scenario::ImageMissing)
         QVERIFY(rig.tcp.sent.empty());
-    if (scenario == Scenario::Unreachable)
+    if (unreachable)
         QCOMPARE(end.elapsedMs, std::int64_t{5000});  // settling, then the connect wait to Timer4's tick
     if (scenario == Scenario::ImageMissing)
         QCOMPARE(rig.tcp.connectCalls, 0);
@@ -237,16 +246,16 @@ void CliSessionTest::fontOperation_data()
         << QStringLiteral("the device did not answer in time (status bar: 通讯失败)");
     QTest::newRow("download, unreachable")
         << true << 0 << false << -1 << false << 0 << Verdict::Error
-        << QStringLiteral("unreachable: not connected to 127.0.0.1 port 4001 after the connect wait (error 40006 at "
-                          "the first send)");
+        << QStringLiteral("unreachable: not connected to 127.0.0.1 port 4001: no connection within the connect wait "
+                          "(error 40006 at the first send)");
     QTest::newRow("check of empty pages against 0")
         << false << 0 << true << -1 << false << 0 << Verdict::Match << QStringLiteral("the device's sum matches");
     QTest::newRow("check against another sum")
         << false << 5 << true << -1 << false << 0 << Verdict::Mismatch << QStringLiteral("the device's sum differs");
     QTest::newRow("check, unreachable")
         << false << 0 << false << -1 << false << 0 << Verdict::Error
-        << QStringLiteral("unreachable: not connected to 127.0.0.1 port 4001 after the connect wait (error 40006 at "
-                          "the first send)");
+        << QStringLiteral("unreachable: not connected to 127.0.0.1 port 4001: no connection within the connect wait "
+                          "(error 40006 at the first send)");
 }
 
 void CliSessionTest::fontOperation()

@@ -3,7 +3,7 @@
 # Usage: scripts/deps.sh [--checks] [--package] [extra packages...]
 #   --checks   also what scripts/test.sh uses: Clang with its sanitizer runtime,
 #              clang-format, clang-tidy, the desktop-entry and AppStream checkers
-#              Ansible with its SSH client for the rollout test and the AVR
+#              Ansible with its SSH client and ansible-lint for the rollout tests and the AVR
 #              toolchain that makes the image test's files, and bash-completion,
 #              whose helpers the completion test also runs on
 #   --package  also what building the Debian package takes
@@ -12,7 +12,7 @@ set -euo pipefail
 packages=(cmake g++ ninja-build pkg-config qt6-base-dev libsrecord-dev libboost-dev libelf-dev fonts-noto-cjk)
 for arg in "$@"; do
   case $arg in
-    --checks) packages+=(clang libclang-rt-14-dev clang-format clang-tidy desktop-file-utils appstream groff-base ansible-core openssh-client gcc-avr binutils-avr avr-libc bash-completion) ;;
+    --checks) packages+=(clang libclang-rt-14-dev clang-format clang-tidy desktop-file-utils appstream groff-base ansible-core ansible-lint openssh-client gcc-avr binutils-avr avr-libc bash-completion) ;;
     --package) packages+=(dpkg-dev file) ;;
     *) packages+=("$arg") ;;
   esac

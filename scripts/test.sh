@@ -66,9 +66,10 @@ build_folder "$asan" -DCMAKE_CXX_COMPILER=clang++ -DMODBURN_SANITIZE=ON -DMODBUR
 (
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp"
-  # The rollout drives the playbook, which is the same in both builds; the
-  # command-line tool it runs is checked under the sanitizers by its own tests.
-  run_tests "$asan" 600 -E '^deploy\.rollout$'
+  # The rollout and its lint are about the playbook, which is the same in
+  # both builds; the command-line tool the rollout runs is checked under the
+  # sanitizers by its own tests.
+  run_tests "$asan" 600 -E '^deploy\.'
 )
 
 step "Fuzz smoke"

@@ -2,10 +2,11 @@
 # Installs the Debian packages that modburn needs, only those that are missing.
 # Usage: scripts/deps.sh [--checks] [--package] [extra packages...]
 #   --checks   also what scripts/test.sh uses: Clang with its sanitizer runtime,
-#              clang-format, clang-tidy, the desktop-entry and AppStream checkers
-#              Ansible with its SSH client and ansible-lint for the rollout tests and the AVR
-#              toolchain that makes the image test's files, and bash-completion,
-#              whose helpers the completion test also runs on
+#              clang-format, clang-tidy, the desktop-entry and AppStream
+#              checkers, Ansible with its SSH client and ansible-lint for the
+#              rollout tests, the AVR toolchain that makes the image test's
+#              files, and bash-completion, whose helpers the completion test
+#              also runs on
 #   --package  also what building the Debian package takes
 set -euo pipefail
 

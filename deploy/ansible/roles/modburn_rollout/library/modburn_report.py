@@ -5,12 +5,8 @@ import json
 import os
 import re
 
-from ansible.module_utils.basic import AnsibleModule, missing_required_lib
-
-try:
-    import yaml
-except ImportError:  # pragma: no cover - PyYAML comes with ansible-core
-    yaml = None
+import yaml  # ansible-core's own dependency
+from ansible.module_utils.basic import AnsibleModule
 
 DOCUMENTATION = r"""
 module: modburn_report
@@ -60,7 +56,7 @@ SITE_VERDICTS = ("unreachable", "not-run", "missing")
 
 
 def as_written(devices):
-    """The inventory's devices, read as the site's argument spec reads a list."""
+    """The inventory's devices, read as Ansible's argument check reads a list."""
     if isinstance(devices, str):
         return [d.strip() for d in devices.split(",")]
     if isinstance(devices, (list, tuple)):
@@ -254,8 +250,6 @@ def main():
         },
         supports_check_mode=True,
     )
-    if yaml is None:
-        module.fail_json(msg=missing_required_lib("PyYAML"))
     params = module.params
     run_dir = params["run_dir"]
     preflight = params["preflight"]
